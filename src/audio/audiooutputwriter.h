@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "result.h"
+#include "sync/synctypes.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <stop_token>
+#include <vector>
+
+namespace corvale {
+
+// One part of an output: a converted WAV placed at offsetSeconds on the reference's timeline.
+struct SyncPart {
+    QString inputWAV;
+    std::int64_t channel = 0; // beyond the last channel selects the last
+    double offsetSeconds = 0.0;
+    std::vector<DriftPoint> driftPoints; // any order
+    // Channel the quiet map is built from (clamped like channel). A file analysed from one
+    // side only sets it to that side; otherwise channel 0.
+    std::int64_t quietMapChannel = 0;
+};
+
+// One planned change of the input stream.
+struct Correction {
+    std::int64_t inputPosition = 0; // input frame where the change is made
+    std::int64_t delta = 0;         // > 0: insert silent frames; < 0: skip input frames
+    bool operator==(const Correction&) const = default;
+};
+
+// Writes a synced mono 16-bit WAV from parts, correcting drift at quiet places.
+class AudioOutputWriter {
+public:
+    float silenceThreshold = 0.003f;
+    std::int64_t silenceWindowSamples = 441;
+    std::int64_t searchRadiusSamples = 661500;
+
+    // Writes under a temporary name in the output's folder and renames it into place only on
+    // success; on failure or cancellation nothing is left behind and an existing file of the
+    // output's name is untouched. Errors: cannotWriteAudio, the library's error (passedOn),
+    // cancelled.
+    [[nodiscard]] Result<Done> write(const std::vector<SyncPart>& parts, const QString& output,
+                                     std::stop_token stop = {}) const;
+
+    [[nodiscard]] std::vector<Correction> planCorrections(std::vector<DriftPoint> points,
+                                                          std::int64_t trim,
+                                                          const std::vector<bool>& quietMap,
+                                                          double sampleRate) const;
+    [[nodiscard]] std::optional<std::int64_t>
+    findQuietPosition(std::int64_t nominal, std::int64_t need,
+                      const std::vector<bool>& quietMap) const;
+};
+
+} // namespace corvale

@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace corvale {
+
+// The candidate paths for ffmpeg, in order: ../share/corvale/ffmpeg and ffmpeg beside the
+// executable (when an application object exists), then the fixed install paths.
+[[nodiscard]] QStringList ffmpegCandidates();
+// The first candidate that exists (existence only; the search path is not consulted).
+[[nodiscard]] std::optional<QString> findFFmpeg();
+[[nodiscard]] std::optional<QString> findFFmpeg(const QStringList& candidates);
+
+// ffprobe beside the given ffmpeg (same folder), or ffmpegPath with its name replaced.
+[[nodiscard]] QString ffprobeBeside(const QString& ffmpegPath);
+
+// Native sample rate: libsndfile's rate, else the first audio stream's rate from ffprobe,
+// else 44100. Never fails. Blocks while ffprobe runs; call it off the GUI thread.
+[[nodiscard]] double probeSampleRate(const QString& path, const QString& ffprobePath);
+
+// Channel count: libsndfile's, else ffprobe's for the first audio stream, else 1.
+// Blocks while ffprobe runs; call it off the GUI thread.
+[[nodiscard]] int probeChannelCount(const QString& path, const QString& ffprobePath);
+
+} // namespace corvale

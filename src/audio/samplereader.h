@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "result.h"
+#include "sync/syncengine.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <stop_token>
+#include <vector>
+
+namespace corvale {
+
+// Reads one channel of a WAV file whole. channel beyond the last selects the last channel.
+// Reads in chunks of engine.readChunkFrames() with one bounded buffer; checks stop before
+// every chunk; a file shorter than its header says yields the frames it holds.
+// Errors: the library's open/read error (passedOn), noAudioData for a zero-length file,
+// cancelled.
+[[nodiscard]] Result<std::vector<float>> loadSamples(const SyncEngine& engine, const QString& path,
+                                                     std::int64_t channel,
+                                                     std::stop_token stop = {});
+
+// One channel reduced to its blockRMS envelope while reading, the same blocks and arithmetic
+// as blockRMS over loadSamples' result, so memory stays at one chunk plus the envelope.
+struct TrackEnvelope {
+    std::vector<float> envelope;
+    std::int64_t frameCount = 0; // frames actually read
+};
+[[nodiscard]] Result<TrackEnvelope> loadEnvelope(const SyncEngine& engine, const QString& path,
+                                                 std::int64_t channel, std::stop_token stop = {});
+
+// The reference's envelope from the sum of its first two channels (divided by two), for a
+// two-voice stereo reference. Same errors as loadEnvelope.
+[[nodiscard]] Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine,
+                                                      const QString& path,
+                                                      std::stop_token stop = {});
+
+// Stereo verdict over at most 30 s from the middle of the file. Fewer than two channels give
+// monoOrIdentical without reading. Errors: the library's open/read error.
+[[nodiscard]] Result<StereoAnalysis> analyzeStereo(const SyncEngine& engine, const QString& path);
+
+} // namespace corvale

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <stop_token>
+
+class QObject;
+
+namespace corvale {
+
+// How one child process ended.
+struct ToolOutcome {
+    bool started = false;     // false: startError says why the child could not be started
+    bool cancelled = false;   // stop was requested before the start; no child was started
+    QString startError;       // the operating system's text, unchanged
+    int exitStatus = 0;       // non-zero also for a child ended by a signal
+    QByteArray errorOutput;   // everything the child wrote to its error stream
+};
+
+struct ToolInvocation {
+    QString program;
+    QStringList arguments;
+};
+
+// Starts program with arguments (no shell) on the calling thread, which must run an event
+// loop, and calls done there when the child has ended. Standard input is closed and standard
+// output discarded; the error stream is collected. A stop request sends the child SIGTERM.
+// Never blocks. The child is owned by context: destroying context kills it without a call.
+void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* context,
+             std::function<void(ToolOutcome)> done);
+
+// Ends every child started by runTool that is still running (SIGTERM, then SIGKILL after
+// timeoutMs) and waits for them. For the way out of the process.
+void terminateAllTools(int timeoutMs = 3000);
+
+} // namespace corvale

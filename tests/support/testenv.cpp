@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "testenv.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace corvale::test {
+
+QString realFFmpeg() {
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    return found.isEmpty() ? QStringLiteral("/usr/bin/ffmpeg") : found;
+}
+
+QString realFFprobe() {
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("ffprobe"));
+    return found.isEmpty() ? QStringLiteral("/usr/bin/ffprobe") : found;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!condition())
+            QThread::msleep(2);
+    }
+    return true;
+}
+
+QString makeFakeTool(const QString& dir, const QString& name, const QString& scriptBody) {
+    const QString path = dir + QLatin1Char('/') + name;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    file.write("#!/bin/sh\n");
+    file.write(scriptBody.toUtf8());
+    file.write("\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                        QFile::ReadGroup | QFile::ExeGroup);
+    return path;
+}
+
+} // namespace corvale::test

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace corvale::test {
+
+// The system's ffmpeg, for tests that run the real tool.
+[[nodiscard]] QString realFFmpeg();
+[[nodiscard]] QString realFFprobe();
+
+// Runs the event loop until condition holds or timeoutMs passes; returns the condition.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
+
+// Writes an executable shell script at dir/name that stands in for a tool (failure paths only).
+QString makeFakeTool(const QString& dir, const QString& name, const QString& scriptBody);
+
+} // namespace corvale::test
