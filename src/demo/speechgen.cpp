@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace corvale::test {
+namespace corvale::demo {
 namespace {
 
 // xorshift32: the same sequence on every platform and library.
@@ -89,4 +89,54 @@ std::vector<float> interleave(std::span<const float> left, std::span<const float
     return out;
 }
 
-} // namespace corvale::test
+} // namespace corvale::demo
+
+namespace corvale::demo {
+
+std::vector<std::vector<float>> conversation(int speakers, double seconds, double sampleRate,
+                                             std::uint32_t seed) {
+    const auto total = static_cast<std::size_t>(seconds * sampleRate);
+    std::vector<std::vector<float>> voices;
+    for (int s = 0; s < speakers; ++s) {
+        std::vector<float> speech = speechLike(seconds, sampleRate, seed * 31u + std::uint32_t(s));
+        speech.resize(total, 0.0f);
+        voices.push_back(std::move(speech));
+    }
+    // Turn-taking: each stretch belongs to one speaker; the others only breathe room noise.
+    std::uint32_t state = seed * 2246822519u + 3266489917u;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return (state >> 8) * (1.0 / 16777216.0);
+    };
+    std::vector<int> owner(total, 0);
+    std::size_t pos = 0;
+    int speaker = 0;
+    while (pos < total) {
+        const auto turn = static_cast<std::size_t>((2.0 + 6.0 * next()) * sampleRate);
+        for (std::size_t i = pos; i < std::min(total, pos + turn); ++i)
+            owner[i] = speaker;
+        pos += turn;
+        speaker = (speaker + 1 + int(next() * (speakers - 1))) % std::max(speakers, 1);
+    }
+    for (int s = 0; s < speakers; ++s) {
+        auto& voice = voices[static_cast<std::size_t>(s)];
+        for (std::size_t i = 0; i < total; ++i) {
+            if (owner[i] != s)
+                voice[i] = static_cast<float>((next() - 0.5) * 0.0004);
+        }
+    }
+    return voices;
+}
+
+std::vector<float> mix(const std::vector<std::vector<float>>& voices, float gain) {
+    std::vector<float> out(voices.empty() ? 0 : voices.front().size(), 0.0f);
+    for (const auto& voice : voices) {
+        for (std::size_t i = 0; i < out.size() && i < voice.size(); ++i)
+            out[i] += voice[i] * gain;
+    }
+    return out;
+}
+
+} // namespace corvale::demo

@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "clireport.h"
+
+#include "session/appviewmodel.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+
+namespace corvale::cli {
+namespace {
+
+QString stereoText(const StereoAnalysis& stereo) {
+    switch (stereo.kind) {
+    case StereoAnalysis::Kind::singleChannel:
+        return stereo.channel == 0 ? QStringLiteral("left only") : QStringLiteral("right only");
+    case StereoAnalysis::Kind::split:
+        return QStringLiteral("split");
+    case StereoAnalysis::Kind::monoOrIdentical:
+        break;
+    }
+    return QStringLiteral("mono");
+}
+
+QString stereoCode(const StereoAnalysis& stereo) {
+    switch (stereo.kind) {
+    case StereoAnalysis::Kind::singleChannel:
+        return QStringLiteral("singleChannel");
+    case StereoAnalysis::Kind::split:
+        return QStringLiteral("split");
+    case StereoAnalysis::Kind::monoOrIdentical:
+        break;
+    }
+    return QStringLiteral("monoOrIdentical");
+}
+
+QString signedOffset(double seconds) {
+    if (std::fabs(seconds) < 0.05)
+        return QStringLiteral("0.00s");
+    return (seconds < 0 ? QStringLiteral("-") : QStringLiteral("+")) +
+           formatOffset(std::fabs(seconds));
+}
+
+double finalDrift(const DriftAnalysis& drift) {
+    return drift.points.empty() ? 0.0 : drift.points.back().driftSeconds;
+}
+
+QStringList outputsOf(const SyncResult& result) {
+    QStringList outputs{result.outputURL.toLocalFile()};
+    if (result.outputURLRight)
+        outputs << result.outputURLRight->toLocalFile();
+    return outputs;
+}
+
+} // namespace
+
+QString resultTable(const AppViewModel& session) {
+    const QDir outputDir(session.effectiveOutputFolder().toLocalFile());
+    QList<QStringList> rows{{QStringLiteral("File"), QStringLiteral("Offset"),
+                             QStringLiteral("Confidence"), QStringLiteral("Drift"),
+                             QStringLiteral("Final drift"), QStringLiteral("Warnings"),
+                             QStringLiteral("Output")}};
+    for (const AudioFileItem* item : session.individualFiles()) {
+        QStringList row{QFileInfo(item->url().toLocalFile()).fileName()};
+        const SyncResult* result = item->status().result();
+        if (!result) {
+            row << statusText(item->status());
+            rows << row;
+            continue;
+        }
+        const auto analysis = session.analysisOf(item);
+        const bool applied = analysis && analysis->drift.driftApplied;
+        QStringList codes;
+        for (const SyncWarning& warning : result->warnings)
+            codes << warning.code;
+        QStringList outputs;
+        for (const QString& path : outputsOf(*result))
+            outputs << outputDir.relativeFilePath(path);
+        row << signedOffset(result->offsetSeconds)
+            << QString::fromLatin1(rawValue(result->confidenceBand).data())
+            << (applied ? QStringLiteral("corrected") : QStringLiteral("none"))
+            << (analysis ? QString::asprintf("%+.2fs", finalDrift(analysis->drift))
+                         : QStringLiteral("-"))
+            << (codes.isEmpty() ? QStringLiteral("-") : codes.join(QStringLiteral(", ")))
+            << outputs.join(QStringLiteral(", "));
+        rows << row;
+    }
+    QList<qsizetype> widths(rows.front().size(), 0);
+    for (const QStringList& row : rows) {
+        for (qsizetype c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], row[c].size());
+    }
+    QString table;
+    for (const QStringList& row : rows) {
+        QString line;
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            const bool last = c == row.size() - 1;
+            line += last ? row[c] : row[c].leftJustified(widths[c] + 2);
+        }
+        table += line.trimmed() + QLatin1Char('\n');
+    }
+    return table;
+}
+
+QJsonObject resultJson(const AppViewModel& session) {
+    QJsonArray files;
+    for (const AudioFileItem* item : session.individualFiles()) {
+        QJsonObject file{{QStringLiteral("input"), item->url().toLocalFile()}};
+        const ProcessingStatus& status = item->status();
+        const SyncResult* result = status.result();
+        file[QStringLiteral("status")] =
+            result ? QStringLiteral("complete")
+                   : status.is(ProcessingStatus::Kind::failed) ? QStringLiteral("failed")
+                                                               : QStringLiteral("incomplete");
+        if (status.is(ProcessingStatus::Kind::failed))
+            file[QStringLiteral("error")] = status.failureMessage();
+        if (const auto analysis = session.analysisOf(item)) {
+            const OffsetResult& o = analysis->offset;
+            file[QStringLiteral("sampleRate")] = analysis->sampleRate;
+            file[QStringLiteral("offsetSamples")] = qint64(o.offsetSamples);
+            file[QStringLiteral("offsetSeconds")] = o.offsetSeconds;
+            file[QStringLiteral("confidence")] = o.confidence;
+            file[QStringLiteral("margin")] = o.margin;
+            file[QStringLiteral("confidenceBand")] = QString::fromLatin1(rawValue(o.confidenceBand).data());
+            file[QStringLiteral("crossCheckAgrees")] = o.crossCheckAgrees;
+            QJsonObject stereo{{QStringLiteral("verdict"), stereoCode(analysis->stereo)}};
+            if (analysis->stereo.kind == StereoAnalysis::Kind::singleChannel)
+                stereo[QStringLiteral("channel")] = analysis->stereo.channel;
+            file[QStringLiteral("stereo")] = stereo;
+            QJsonArray points;
+            for (const DriftPoint& p : analysis->drift.points)
+                points.append(QJsonObject{{QStringLiteral("timeSeconds"), p.timeSeconds},
+                                          {QStringLiteral("driftSeconds"), p.driftSeconds}});
+            file[QStringLiteral("driftPoints")] = points;
+            file[QStringLiteral("driftApplied")] = analysis->drift.driftApplied;
+            file[QStringLiteral("finalDriftSeconds")] = finalDrift(analysis->drift);
+            file[QStringLiteral("alignedDurationSeconds")] = analysis->drift.alignedDurationSeconds;
+            file[QStringLiteral("longestUnanchoredSpanSeconds")] =
+                analysis->drift.longestUnanchoredSpanSeconds;
+        }
+        if (result) {
+            QJsonArray warnings;
+            for (const SyncWarning& w : result->warnings)
+                warnings.append(QJsonObject{{QStringLiteral("code"), w.code},
+                                            {QStringLiteral("message"), w.message}});
+            file[QStringLiteral("warnings")] = warnings;
+            file[QStringLiteral("outputs")] = QJsonArray::fromStringList(outputsOf(*result));
+            if (result->normalizedLUFS)
+                file[QStringLiteral("normalizedLUFS")] = *result->normalizedLUFS;
+            if (result->mergedPartCount)
+                file[QStringLiteral("mergedPartCount")] = *result->mergedPartCount;
+        }
+        files.append(file);
+    }
+    return QJsonObject{
+        {QStringLiteral("reference"), session.referenceFile().toLocalFile()},
+        {QStringLiteral("outputFolder"), session.effectiveOutputFolder().toLocalFile()},
+        {QStringLiteral("status"), session.statusMessage()},
+        {QStringLiteral("elapsed"), session.elapsedTimeText()},
+        {QStringLiteral("reviewCount"), session.reviewCount()},
+        {QStringLiteral("files"), files},
+    };
+}
+
+} // namespace corvale::cli

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace corvale::cli {
+
+// A generated session: a call reference holding four voices and each participant's own
+// recording: Alice started late (m4a), Bob early (mp3), Carol split into two parts (wav) and
+// Dan on a clock that drifts by about 0.9 s over eight minutes (m4a).
+struct DemoSession {
+    QString folder;
+    QString reference;
+    QStringList files;
+    QString outputFolder;
+    QString error; // set when the session could not be made
+};
+
+// Writes the session into folder, which must be new or empty; an empty folder argument makes a
+// new one in the temporary directory. Uses ffmpeg to encode. Blocks.
+[[nodiscard]] DemoSession createDemoSession(const QString& folder, const QString& ffmpegPath);
+
+} // namespace corvale::cli

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sync/synctypes.h"
+
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+namespace corvale {
+
+class AudioFileItem;
+
+// One file's analysis, kept until its output is written. The offset already includes the
+// drift analysis' start correction.
+struct ItemAnalysis {
+    QPointer<AudioFileItem> item;
+    QUrl url; // the item's input, kept so the output stage never needs the item to name files
+    QString indWAV;
+    StereoAnalysis stereo;
+    OffsetResult offset;
+    DriftAnalysis drift;
+    double durationSeconds = 0.0;
+    double sampleRate = 44100.0; // the run's rate, the unit of offset.offsetSamples
+};
+
+} // namespace corvale

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "outputnaming.h"
+
+#include "audiofileitem.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace corvale {
+namespace {
+
+const QString kTrimCharacters = QStringLiteral(" -_.()[]#0123456789");
+
+bool isMergeable(const ItemAnalysis& a) {
+    return a.offset.confidenceBand != ConfidenceBand::low &&
+           a.stereo.kind != StereoAnalysis::Kind::split;
+}
+
+void trimEnd(QString& text) {
+    while (!text.isEmpty() && kTrimCharacters.contains(text.back()))
+        text.chop(1);
+}
+
+} // namespace
+
+QString baseName(const QUrl& file) {
+    const QString name = QFileInfo(file.path()).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
+
+QString dropboxBaseName(const QUrl& file, bool renameForDropbox) {
+    const QString base = baseName(file);
+    if (!renameForDropbox)
+        return base;
+    const qsizetype cut = base.indexOf(QStringLiteral(" - "));
+    return cut >= 0 ? base.left(cut) : base;
+}
+
+QString commonPrefix(const QString& a, const QString& b) {
+    const QString la = a.toLower();
+    const QString lb = b.toLower();
+    qsizetype n = 0;
+    const qsizetype limit = std::min(la.size(), lb.size());
+    while (n < limit && la[n] == lb[n])
+        ++n;
+    return a.left(n);
+}
+
+QString mergedBaseName(const OutputGroup& group, bool renameForDropbox) {
+    QStringList names;
+    for (const ItemAnalysis& member : group)
+        names << dropboxBaseName(member.url, renameForDropbox);
+    if (names.isEmpty())
+        return {};
+    QString prefix = names.front();
+    for (qsizetype i = 1; i < names.size(); ++i)
+        prefix = commonPrefix(prefix, names[i]);
+    trimEnd(prefix);
+    if (prefix.toLower().endsWith(QStringLiteral("part"))) {
+        prefix.chop(4);
+        trimEnd(prefix);
+    }
+    return prefix.size() < 2 ? names.front() : prefix;
+}
+
+QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses) {
+    QList<OutputGroup> groups;
+    QList<const AudioFileItem*> used;
+    auto isUsed = [&](const ItemAnalysis& a) { return used.contains(a.item.data()); };
+
+    for (const ItemAnalysis& a : analyses) {
+        if (!isMergeable(a) || isUsed(a))
+            continue;
+        OutputGroup candidates{a};
+        const QString aName = baseName(a.url);
+        for (const ItemAnalysis& b : analyses) {
+            if (b.item == a.item || !isMergeable(b) || isUsed(b))
+                continue;
+            const QString bName = baseName(b.url);
+            const qsizetype p = commonPrefix(aName, bName).size();
+            const qsizetype m = std::min(aName.size(), bName.size());
+            const qsizetype threshold = m < 12 ? 6 : m / 2;
+            if (p >= threshold)
+                candidates.append(b);
+        }
+        if (candidates.size() < 2)
+            continue;
+        std::stable_sort(candidates.begin(), candidates.end(),
+                         [](const ItemAnalysis& x, const ItemAnalysis& y) {
+                             return x.offset.offsetSeconds < y.offset.offsetSeconds;
+                         });
+        bool consecutive = true;
+        for (qsizetype i = 1; i < candidates.size(); ++i) {
+            const ItemAnalysis& prev = candidates[i - 1];
+            const ItemAnalysis& next = candidates[i];
+            if (prev.offset.offsetSeconds + prev.durationSeconds - 2.0 >
+                next.offset.offsetSeconds) {
+                consecutive = false;
+                break;
+            }
+        }
+        if (!consecutive)
+            continue;
+        for (const ItemAnalysis& member : candidates)
+            used.append(member.item.data());
+        groups.append(candidates);
+    }
+    for (const ItemAnalysis& a : analyses) {
+        if (!isUsed(a))
+            groups.append(OutputGroup{a});
+    }
+    return groups;
+}
+
+QUrl OutputNameReserver::reserveFirstFree(const QString& folder, const QString& first,
+                                          const std::function<QString(int)>& numbered) {
+    const QDir dir(folder);
+    QString path = dir.filePath(first);
+    for (int k = 2; QFileInfo::exists(path) || m_reserved.contains(path); ++k)
+        path = dir.filePath(numbered(k));
+    m_reserved.insert(path);
+    return QUrl::fromLocalFile(path);
+}
+
+QUrl OutputNameReserver::uniqueOutputURL(const QString& folder, const QString& base,
+                                         const QString& suffix) {
+    return reserveFirstFree(folder, base + suffix + QStringLiteral("-synced.wav"), [&](int k) {
+        return base + suffix + QLatin1Char('-') + QString::number(k) +
+               QStringLiteral("-synced.wav");
+    });
+}
+
+QUrl OutputNameReserver::uniqueReferenceCopyURL(const QString& folder, const QString& base) {
+    return reserveFirstFree(folder, base + QStringLiteral(".wav"), [&](int k) {
+        return base + QLatin1Char('-') + QString::number(k) + QStringLiteral(".wav");
+    });
+}
+
+} // namespace corvale

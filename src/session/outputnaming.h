@@ -1,0 +1,44 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Grouping of analysed files into outputs and the outputs' names.
+#pragma once
+
+#include "itemanalysis.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+
+namespace corvale {
+
+using OutputGroup = QList<ItemAnalysis>;
+
+// The file's last path component without its extension.
+[[nodiscard]] QString baseName(const QUrl& file);
+// The base name, cut before the first " - " when renameForDropbox is on.
+[[nodiscard]] QString dropboxBaseName(const QUrl& file, bool renameForDropbox);
+// The leading characters of a that match b, compared case-insensitively.
+[[nodiscard]] QString commonPrefix(const QString& a, const QString& b);
+// The shared name of a merged group, trimmed of separators, digits and a trailing "part".
+[[nodiscard]] QString mergedBaseName(const OutputGroup& group, bool renameForDropbox);
+
+// Merged groups of consecutive recordings of one speaker, in the order their anchors were met,
+// then the single files in file order.
+[[nodiscard]] QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses);
+
+// Hands out output names that neither exist nor were handed out before in this run.
+class OutputNameReserver {
+public:
+    [[nodiscard]] QUrl uniqueOutputURL(const QString& folder, const QString& base,
+                                       const QString& suffix);
+    [[nodiscard]] QUrl uniqueReferenceCopyURL(const QString& folder, const QString& base);
+    [[nodiscard]] const QSet<QString>& reserved() const { return m_reserved; }
+    void clear() { m_reserved.clear(); }
+
+private:
+    QUrl reserveFirstFree(const QString& folder, const QString& first,
+                          const std::function<QString(int)>& numbered);
+    QSet<QString> m_reserved;
+};
+
+} // namespace corvale
