@@ -4,7 +4,6 @@
 
 #include "preferences.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
@@ -31,19 +30,52 @@ std::optional<QFileInfoList> listFolder(const QString& folder) {
     return dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
 }
 
-// Audio files among entries, in the file manager's order: case-insensitive, digit runs
-// compared as numbers.
+// The file manager's order: case-insensitive, runs of digits compared as numbers. Written out
+// because QCollator's numeric mode depends on how Qt was built and on the locale.
+int naturalCompare(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a[ei].isDigit())
+                ++ei;
+            while (ej < b.size() && b[ej].isDigit())
+                ++ej;
+            QStringView da = QStringView(a).sliced(i, ei - i);
+            QStringView db = QStringView(b).sliced(j, ej - j);
+            while (da.size() > 1 && da.front() == QLatin1Char('0'))
+                da = da.sliced(1);
+            while (db.size() > 1 && db.front() == QLatin1Char('0'))
+                db = db.sliced(1);
+            if (da.size() != db.size())
+                return da.size() < db.size() ? -1 : 1;
+            if (const int c = da.compare(db); c != 0)
+                return c < 0 ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const QChar ca = a[i].toCaseFolded();
+        const QChar cb = b[j].toCaseFolded();
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return QString::compare(a, b);
+}
+
+// Audio files among entries, in the file manager's order.
 QList<QUrl> audioFilesInNaturalOrder(const QFileInfoList& entries) {
     QFileInfoList audio;
     for (const QFileInfo& entry : entries) {
         if (hasExtension(entry, kAudioExtensions) && !entry.isDir())
             audio.append(entry);
     }
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(audio.begin(), audio.end(), [&](const QFileInfo& a, const QFileInfo& b) {
-        return collator.compare(a.fileName(), b.fileName()) < 0;
+    std::stable_sort(audio.begin(), audio.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return naturalCompare(a.fileName(), b.fileName()) < 0;
     });
     QList<QUrl> urls;
     for (const QFileInfo& info : audio)

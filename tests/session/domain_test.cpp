@@ -2,6 +2,8 @@
 #include "session/audiofileitem.h"
 #include "session/processingstatus.h"
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 using namespace corvale;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/qtprinters.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>

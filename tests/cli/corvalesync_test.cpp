@@ -1,0 +1,177 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Drives the corvale-sync binary end to end with the real ffmpeg.
+#include "demo/speechgen.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
+#include "support/wavfile.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace corvale;
+using namespace corvale::test;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class CorvaleSync : public ::testing::Test {
+protected:
+    static constexpr int kRate = 16000;
+
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        QDir().mkpath(tempRoot());
+    }
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString tempRoot() const { return m_dir.filePath(QStringLiteral("tmp")); }
+
+    void prepare(QProcess& process, const QStringList& args) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TMPDIR"), tempRoot());
+        // A private settings location: the user's preferences are neither read nor changed.
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+        process.setProcessEnvironment(env);
+        process.setProgram(QStringLiteral(CORVALE_SYNC_BINARY));
+        process.setArguments(args);
+    }
+    Outcome run(const QStringList& args) const {
+        QProcess process;
+        prepare(process, args);
+        process.start();
+        EXPECT_TRUE(process.waitForFinished(180000));
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+    // A reference of two voices and each voice's own track, the second starting 1.5 s early.
+    QStringList session(double seconds = 60.0) {
+        const auto voices = demo::conversation(2, seconds, kRate, 4);
+        const auto reference = demo::mix(voices, 0.7f);
+        EXPECT_TRUE(writeWav(path("ref.wav"), reference, 1, kRate));
+        EXPECT_TRUE(writeWav(path("Ann - take.wav"),
+                             demo::excerpt(voices[0], kRate, std::int64_t((seconds - 1) * kRate)), 1,
+                             kRate));
+        EXPECT_TRUE(writeWav(path("bob.wav"),
+                             demo::excerpt(voices[1], -kRate * 3 / 2, std::int64_t(seconds * kRate)),
+                             1, kRate));
+        return {path("ref.wav"), path("Ann - take.wav"), path("bob.wav")};
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(CorvaleSync, UsageErrorsExitWithTwo) {
+    const Outcome none = run({});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(none.err.contains(QStringLiteral("Missing the reference"))) << none.err.toStdString();
+    EXPECT_EQ(run({QStringLiteral("--bogus")}).exitCode, 2);
+    EXPECT_EQ(run({QStringLiteral("--label"), QStringLiteral("mauve"), path("x")}).exitCode, 2);
+    EXPECT_EQ(run({QStringLiteral("--normalize"), QStringLiteral("loud"), path("x")}).exitCode, 2);
+    EXPECT_EQ(run({path("missing.wav"), path("x.wav")}).exitCode, 2);
+    const Outcome help = run({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains(QStringLiteral("--json")));
+    EXPECT_EQ(run({QStringLiteral("--version")}).exitCode, 0);
+}
+
+TEST_F(CorvaleSync, SyncsASessionAndPrintsTheTable) {
+    const QStringList files = session();
+    const Outcome outcome = run(files);
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Ann - take.wav"))) << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("+1.00s")));
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("-1.50s")));
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Ann-synced.wav")));
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Done in ")));
+    EXPECT_TRUE(QFileInfo::exists(path("Ann-synced.wav")));
+    EXPECT_TRUE(QFileInfo::exists(path("bob-synced.wav")));
+    // Non-terminal runs report each file's progress as plain lines.
+    EXPECT_TRUE(outcome.err.contains(QStringLiteral("bob.wav: Analyzing…")));
+}
+
+TEST_F(CorvaleSync, JsonCarriesTheFullResultsAndOverridesApplyToThisRunOnly) {
+    QStringList args = session();
+    args << QStringLiteral("--json") << QStringLiteral("--full-names") << QStringLiteral("--output")
+         << path("out");
+    const Outcome outcome = run(args);
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(outcome.out.toUtf8(), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << outcome.out.toStdString();
+    const QJsonObject root = doc.object();
+    EXPECT_EQ(root[QStringLiteral("status")].toString(), QStringLiteral("Done"));
+    const QJsonArray files = root[QStringLiteral("files")].toArray();
+    ASSERT_EQ(files.size(), 2);
+    const QJsonObject ann = files[0].toObject();
+    EXPECT_EQ(ann[QStringLiteral("offsetSamples")].toInteger(), kRate);
+    EXPECT_DOUBLE_EQ(ann[QStringLiteral("offsetSeconds")].toDouble(), 1.0);
+    EXPECT_EQ(ann[QStringLiteral("confidenceBand")].toString(), QStringLiteral("high"));
+    EXPECT_TRUE(ann[QStringLiteral("crossCheckAgrees")].toBool());
+    EXPECT_EQ(ann[QStringLiteral("stereo")].toObject()[QStringLiteral("verdict")].toString(),
+              QStringLiteral("monoOrIdentical"));
+    EXPECT_FALSE(ann[QStringLiteral("driftApplied")].toBool());
+    EXPECT_TRUE(ann[QStringLiteral("driftPoints")].isArray());
+    EXPECT_TRUE(ann[QStringLiteral("warnings")].toArray().isEmpty());
+    EXPECT_GT(ann[QStringLiteral("margin")].toDouble(), 0.0);
+    EXPECT_EQ(ann[QStringLiteral("outputs")].toArray().first().toString(),
+              path("out/Ann - take-synced.wav"));
+    EXPECT_DOUBLE_EQ(files[1].toObject()[QStringLiteral("offsetSeconds")].toDouble(), -1.5);
+    // Nothing was written to the preferences.
+    EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("config/Corvale/Corvale.conf"))));
+}
+
+TEST_F(CorvaleSync, AFailedFileExitsWithOne) {
+    QStringList args = session();
+    QFile junk(path("junk.mp3"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not audio at all");
+    junk.close();
+    args << junk.fileName() << QStringLiteral("--json");
+    const Outcome outcome = run(args);
+    EXPECT_EQ(outcome.exitCode, 1);
+    const QJsonArray files =
+        QJsonDocument::fromJson(outcome.out.toUtf8()).object()[QStringLiteral("files")].toArray();
+    ASSERT_EQ(files.size(), 3);
+    EXPECT_EQ(files[2].toObject()[QStringLiteral("status")].toString(), QStringLiteral("failed"));
+    EXPECT_TRUE(files[2].toObject()[QStringLiteral("error")].toString().startsWith(
+        QStringLiteral("Conversion failed: ")));
+    EXPECT_EQ(files[0].toObject()[QStringLiteral("status")].toString(), QStringLiteral("complete"));
+}
+
+TEST_F(CorvaleSync, InterruptCancelsCleanly) {
+    const QStringList files = session(1200.0);
+    QProcess process;
+    prepare(process, files);
+    QByteArray err;
+    bool interrupted = false;
+    QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
+        err += process.readAllStandardError();
+        if (!interrupted && err.contains("Converting")) {
+            interrupted = true;
+            ::kill(pid_t(process.processId()), SIGINT);
+        }
+    });
+    process.start();
+    ASSERT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 120000));
+    err += process.readAllStandardError();
+    ASSERT_TRUE(interrupted);
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 130) << err.toStdString();
+    EXPECT_TRUE(err.contains("Cancelled"));
+    EXPECT_TRUE(QDir(tempRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path("Ann-synced.wav")));
+}

@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sessionfixture.h"
+
+#include "session/colorlabel.h"
+
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <cmath>
+
+using namespace corvale;
+using namespace corvale::test;
+
+namespace {
+
+// Pearson correlation of a and b over [from, from + count).
+double correlation(const std::vector<float>& a, const std::vector<float>& b, std::int64_t from,
+                   std::int64_t count) {
+    double ab = 0, aa = 0, bb = 0;
+    for (std::int64_t i = from; i < from + count; ++i) {
+        const double x = i < std::int64_t(a.size()) ? a[std::size_t(i)] : 0.0;
+        const double y = i < std::int64_t(b.size()) ? b[std::size_t(i)] : 0.0;
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
+std::vector<float> readMono(const QString& path, int* rate = nullptr) {
+    const WavContents wav = readWav(path);
+    EXPECT_TRUE(wav.ok) << path.toStdString();
+    EXPECT_EQ(wav.channels, 1);
+    if (rate)
+        *rate = wav.sampleRate;
+    return wav.samples;
+}
+
+int ffmpegChildren() {
+    int count = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        if (fields.size() > 3 && fields[1].contains("ffmpeg") &&
+            fields[3].toLongLong() == QCoreApplication::applicationPid())
+            ++count;
+    }
+    return count;
+}
+
+using ProcessingRunTest = SessionFixture;
+
+} // namespace
+
+TEST_F(ProcessingRunTest, MixedSessionWritesAlignedMergedAndSplitOutputs) {
+    const QString reference = writeEncoded(QStringLiteral("ref.flac"), demo::mix(m_voices, 0.7f));
+    const QString ann = writeEncoded(QStringLiteral("Ann - local.m4a"), take(0, 5.0, 80.0));
+    const QString bo1 = writeMono(QStringLiteral("Bo part 1.wav"), take(1, 2.0, 40.0));
+    const QString bo2 = writeMono(QStringLiteral("Bo part 2.wav"), take(1, 43.0, 47.0));
+    const QString duo = writeStereo(QStringLiteral("Duo.wav"), take(1, -3.0, 93.0), take(2, -3.0, 93.0));
+    // An earlier output under Ann's name is kept; the new one takes the next free name.
+    QDir().mkpath(outputDir());
+    ASSERT_TRUE(writeWav(QDir(outputDir()).filePath("Ann-synced.wav"), std::vector<float>(10), 1, kRate));
+    choose(reference, {ann, bo1, bo2, duo});
+
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(session().statusMessage(), QStringLiteral("Done"));
+    EXPECT_TRUE(session().elapsedTime().has_value());
+    EXPECT_DOUBLE_EQ(session().overallProgress(), 1.0);
+    EXPECT_FALSE(session().isProcessing());
+    EXPECT_EQ(m_host.sounds, QStringList{QStringLiteral("Glass")});
+
+    const QDir out(outputDir());
+    EXPECT_NEAR(resultOf(0).offsetSeconds, 5.0, 0.1);
+    EXPECT_EQ(resultOf(0).outputURL.toLocalFile(), out.filePath("Ann-2-synced.wav"));
+    EXPECT_EQ(readWav(out.filePath("Ann-synced.wav")).frames, 10);
+
+    EXPECT_NEAR(resultOf(1).offsetSeconds, 2.0, 1e-9);
+    EXPECT_NEAR(resultOf(2).offsetSeconds, 43.0, 1e-9);
+    EXPECT_EQ(resultOf(1).mergedPartCount, 2);
+    EXPECT_EQ(resultOf(1).outputURL.toLocalFile(), out.filePath("Bo-synced.wav"));
+    EXPECT_EQ(resultOf(2).outputURL, resultOf(1).outputURL);
+    // The merged output holds both parts where they belong on the reference's timeline.
+    const std::vector<float> bo = readMono(out.filePath("Bo-synced.wav"));
+    EXPECT_GT(correlation(bo, m_voices[1], frames(5), frames(30)), 0.99);
+    EXPECT_GT(correlation(bo, m_voices[1], frames(50), frames(30)), 0.99);
+
+    EXPECT_NEAR(resultOf(3).offsetSeconds, -3.0, 1e-9);
+    ASSERT_TRUE(resultOf(3).outputURLRight.has_value());
+    EXPECT_EQ(resultOf(3).outputURL.toLocalFile(), out.filePath("Duo-L-synced.wav"));
+    EXPECT_EQ(resultOf(3).outputURLRight->toLocalFile(), out.filePath("Duo-R-synced.wav"));
+    const std::vector<float> right = readMono(out.filePath("Duo-R-synced.wav"));
+    EXPECT_GT(correlation(right, m_voices[2], frames(1), frames(60)), 0.99);
+    EXPECT_EQ(statusText(item(3).status()), QStringLiteral("Done — 3.00s early · L/R split"));
+
+    // The flac reference is copied as a WAV beside the outputs.
+    int rate = 0;
+    EXPECT_EQ(readMono(out.filePath("ref.wav"), &rate).size(), std::size_t(frames(kLength)));
+    EXPECT_EQ(rate, kRate);
+    EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+TEST_F(ProcessingRunTest, MonoWavReferenceIsNotCopied) {
+    const QString reference = referenceMix();
+    choose(reference, {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 60.0))});
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(QDir(outputDir()).entryList(QDir::Files), QStringList{"a-synced.wav"});
+}
+
+TEST_F(ProcessingRunTest, FileThatCannotBeConvertedFailsAloneAndProgressStopsShort) {
+    const QString reference = referenceMix();
+    QFile junk(path(QStringLiteral("junk.wav")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("this is not audio");
+    junk.close();
+    choose(reference, {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 60.0)), junk.fileName(),
+                       writeMono(QStringLiteral("b.wav"), take(1, 2.0, 60.0))});
+    ASSERT_TRUE(runToEnd());
+    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::complete));
+    ASSERT_TRUE(item(1).status().is(ProcessingStatus::Kind::failed));
+    EXPECT_TRUE(item(1).status().failureMessage().startsWith(QStringLiteral("Conversion failed: ")));
+    EXPECT_GT(item(1).status().failureMessage().size(), 20);
+    EXPECT_TRUE(item(2).status().is(ProcessingStatus::Kind::complete));
+    EXPECT_NEAR(session().overallProgress(), 5.0 / 6.0, 1e-9);
+    EXPECT_EQ(session().statusMessage(), QStringLiteral("Done"));
+}
+
+TEST_F(ProcessingRunTest, ReferenceThatCannotBeConvertedEndsTheRunWithTheToolsText) {
+    QFile junk(path(QStringLiteral("ref.m4a")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("junk");
+    junk.close();
+    choose(junk.fileName(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 30.0))});
+    ASSERT_TRUE(runToEnd());
+    const QString status = session().statusMessage();
+    EXPECT_TRUE(status.startsWith(QStringLiteral("Reference conversion failed: Conversion failed: ")))
+        << status.toStdString();
+    EXPECT_GT(status.size(), 50);
+    EXPECT_TRUE(session().elapsedTime().has_value());
+    EXPECT_EQ(m_host.sounds.size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(QDir(outputDir()).filePath("a-synced.wav")));
+    EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+TEST_F(ProcessingRunTest, CancelDuringAnalysisLeavesNothingRunning) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 80.0)),
+                            writeEncoded(QStringLiteral("b.mp3"), take(1, 1.0, 80.0))});
+    bool cancelled = false;
+    QObject::connect(session().individualFiles()[0], &AudioFileItem::statusChanged, [&] {
+        if (!cancelled && item(0).status().is(ProcessingStatus::Kind::analyzing)) {
+            cancelled = true;
+            session().cancelProcessing();
+        }
+    });
+    ASSERT_TRUE(runToEnd());
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(session().statusMessage(), QStringLiteral("Cancelled"));
+    EXPECT_FALSE(session().elapsedTime().has_value());
+    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::waiting));
+    EXPECT_TRUE(item(1).status().is(ProcessingStatus::Kind::waiting));
+    EXPECT_EQ(ffmpegChildren(), 0);
+    EXPECT_TRUE(runTempFolders().isEmpty());
+    EXPECT_TRUE(m_host.sounds.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(QDir(outputDir()).filePath("a-synced.wav")));
+}
+
+TEST_F(ProcessingRunTest, CancelDuringConversionReportsCancelledAndBlocksANewRunUntilItEnds) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 80.0))});
+    bool cancelled = false;
+    QObject::connect(&session(), &AppViewModel::statusMessageChanged, [&] {
+        if (!cancelled && session().statusMessage() == QStringLiteral("Converting…")) {
+            cancelled = true;
+            session().cancelProcessing();
+            // The cancelled run still owns its files and names until it has wound down.
+            EXPECT_FALSE(session().isProcessing());
+            EXPECT_FALSE(session().canSync());
+            session().startProcessing();
+            EXPECT_TRUE(session().runUnderWay());
+            session().resetSession();
+            session().clearIndividualFiles();
+            EXPECT_EQ(session().individualFiles().size(), 1);
+        }
+    });
+    QSignalSpy canSyncChanges(&session(), &AppViewModel::canSyncChanged);
+    ASSERT_TRUE(runToEnd());
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(session().statusMessage(), QStringLiteral("Cancelled"));
+    EXPECT_TRUE(session().canSync());
+    EXPECT_EQ(m_runsEnded, 1);
+    EXPECT_EQ(ffmpegChildren(), 0);
+    EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+TEST_F(ProcessingRunTest, TemporaryFolderIsPrivateToTheUser) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 30.0))});
+    QFile::Permissions seen;
+    QObject::connect(&session(), &AppViewModel::statusMessageChanged, [&] {
+        const QStringList folders = runTempFolders();
+        if (!folders.isEmpty())
+            seen = QFileInfo(QDir(tempRoot()).filePath(folders.front())).permissions();
+    });
+    ASSERT_TRUE(runToEnd());
+    EXPECT_TRUE(seen & QFile::ReadOwner);
+    EXPECT_FALSE(seen & (QFile::ReadGroup | QFile::ReadOther | QFile::ExeGroup | QFile::ExeOther));
+}
+
+TEST_F(ProcessingRunTest, GuestOnTheRightOfAStereoCallIsFound) {
+    // Host left, guest right: the guest's own track must be found in the call.
+    const QString reference = writeStereo(QStringLiteral("call.wav"), m_voices[0], m_voices[1]);
+    choose(reference, {writeMono(QStringLiteral("guest.wav"), take(1, 4.0, 80.0))});
+    ASSERT_TRUE(runToEnd());
+    EXPECT_NEAR(resultOf(0).offsetSeconds, 4.0, 1e-9);
+    EXPECT_NE(resultOf(0).confidenceBand, ConfidenceBand::low);
+    // A stereo reference is copied with both voices.
+    EXPECT_EQ(readWav(QDir(outputDir()).filePath("call.wav")).channels, 2);
+}
+
+TEST_F(ProcessingRunTest, OutputsKeepTheHighestRateOfTheSession) {
+    // A narrow-band call must not lower the rate of the studio track.
+    std::vector<float> narrow;
+    const std::vector<float> full = demo::mix(m_voices, 0.7f);
+    for (std::size_t i = 0; i < full.size(); i += 2)
+        narrow.push_back(full[i]);
+    const QString reference = writeMono(QStringLiteral("call.wav"), narrow, kRate / 2);
+    choose(reference, {writeMono(QStringLiteral("studio.wav"), take(0, 3.0, 60.0))});
+    ASSERT_TRUE(runToEnd());
+    EXPECT_NEAR(resultOf(0).offsetSeconds, 3.0, 1e-9);
+    int rate = 0;
+    const auto out = readMono(resultOf(0).outputURL.toLocalFile(), &rate);
+    EXPECT_EQ(rate, kRate);
+    EXPECT_GT(correlation(out, m_voices[0], frames(5), frames(40)), 0.99);
+}
+
+TEST_F(ProcessingRunTest, NormalisationAndLabelsFinishEveryOutput) {
+    Preferences::setOverride(QStringLiteral("normalizeLoudness"), true);
+    Preferences::setOverride(QStringLiteral("targetLUFS"), -16.0);
+    Preferences::setOverride(QStringLiteral("finderLabelEnabled"), true);
+    Preferences::setOverride(QStringLiteral("finderLabelNumber"), 2);
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 60.0))});
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(resultOf(0).normalizedLUFS, -16.0);
+    EXPECT_TRUE(statusText(item(0).status()).endsWith(QStringLiteral(" · Normalized to -16 LUFS")));
+    const QString output = resultOf(0).outputURL.toLocalFile();
+    const QString label = colorLabelOf(output);
+    if (!label.isEmpty()) { // file systems without extended attributes keep no label
+        EXPECT_EQ(label, QStringLiteral("Green"));
+    }
+    EXPECT_EQ(QDir(outputDir()).entryList(QDir::Files | QDir::Hidden), QStringList{"a-synced.wav"});
+}
+
+TEST_F(ProcessingRunTest, HeadlessRunsQuitOrRestoreWhenTheyEnd) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 30.0))});
+    session().setHeadlessMode(true);
+    ASSERT_TRUE(runToEnd());
+    EXPECT_EQ(m_host.quits, 0);
+    ASSERT_TRUE(waitUntil([&] { return m_host.quits == 1; }, 5000));
+    EXPECT_FALSE(session().headlessMode());
+
+    int restored = 0;
+    session().setHeadlessMode(true);
+    session().setRestoreAfterHeadless([&] { ++restored; });
+    bool cancelled = false;
+    QObject::connect(&session(), &AppViewModel::statusMessageChanged, [&] {
+        if (!cancelled && session().statusMessage() == QStringLiteral("Converting…")) {
+            cancelled = true;
+            session().cancelProcessing();
+        }
+    });
+    ASSERT_TRUE(runToEnd());
+    // A cancelled headless run restores at once, without the 1.5 s pause.
+    EXPECT_EQ(restored, 1);
+    EXPECT_EQ(m_host.quits, 1);
+}

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/samplereader.h"
+#include "demo/speechgen.h"
+#include "session/trackanalysis.h"
+#include "sync/envelope.h"
+#include "support/wavfile.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace corvale;
+
+namespace {
+
+void expectSameOffset(const OffsetResult& a, const OffsetResult& b) {
+    EXPECT_EQ(a.offsetSamples, b.offsetSamples);
+    EXPECT_EQ(a.confidence, b.confidence);
+    EXPECT_EQ(a.margin, b.margin);
+    EXPECT_EQ(a.confidenceBand, b.confidenceBand);
+    EXPECT_EQ(a.crossCheckAgrees, b.crossCheckAgrees);
+}
+
+} // namespace
+
+// The run reads files into envelopes as it goes; its results must be those of the analysis
+// over whole sample lists.
+TEST(TrackAnalysis, EnvelopePathGivesTheSampleListResults) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const double rate = 8000;
+    const auto voices = demo::conversation(2, 1200, rate, 5);
+    const auto reference = demo::mix(voices, 0.7f);
+    // A stereo track: the guest on the right only, starting 20 s late, drifting.
+    const auto guest = demo::resampleByRatio(
+        demo::excerpt(voices[1], std::int64_t(20 * rate), std::int64_t(1150 * rate)),
+        1.0 + 1.0 / 1150.0);
+    const std::vector<float> silence(guest.size(), 0.0f);
+    const QString refPath = dir.filePath("ref.wav");
+    const QString trackPath = dir.filePath("track.wav");
+    ASSERT_TRUE(test::writeWav(refPath, reference, 1, int(rate)));
+    ASSERT_TRUE(test::writeWav(trackPath, demo::interleave(silence, guest), 2, int(rate)));
+
+    const SyncEngine engine(rate);
+    auto envelope = loadReferenceEnvelope(engine, refPath, false, {});
+    ASSERT_TRUE(envelope.ok());
+    auto viaEnvelopes = analyzeTrack(engine, trackPath, true, envelope.value(), {});
+    ASSERT_TRUE(viaEnvelopes.ok());
+
+    auto refSamples = loadSamples(engine, refPath, 0);
+    auto stereo = analyzeStereo(engine, trackPath);
+    ASSERT_TRUE(refSamples.ok() && stereo.ok());
+    EXPECT_EQ(stereo.value(), StereoAnalysis::singleChannelOf(1));
+    auto trackSamples = loadSamples(engine, trackPath, stereo.value().analysisChannel());
+    ASSERT_TRUE(trackSamples.ok());
+    const OffsetResult offset = engine.detectOffset(refSamples.value(), trackSamples.value());
+    const DriftAnalysis drift =
+        engine.analyzeDrift(refSamples.value(), trackSamples.value(), offset.offsetSamples);
+
+    const TrackAnalysisResult& r = viaEnvelopes.value();
+    EXPECT_EQ(r.stereo, stereo.value());
+    EXPECT_EQ(r.frameCount, std::int64_t(trackSamples.value().size()));
+    expectSameOffset(r.offset, withStartCorrection(engine, offset, drift));
+    EXPECT_EQ(r.drift.points, drift.points);
+    EXPECT_EQ(r.drift.driftApplied, drift.driftApplied);
+    EXPECT_EQ(r.drift.startCorrectionSamples, drift.startCorrectionSamples);
+    EXPECT_EQ(r.drift.longestUnanchoredSpanSeconds, drift.longestUnanchoredSpanSeconds);
+    EXPECT_EQ(r.drift.alignedDurationSeconds, drift.alignedDurationSeconds);
+    EXPECT_TRUE(drift.driftApplied); // the case exercises the drift path, not only the offset
+    EXPECT_NEAR(r.offset.offsetSeconds, 20.0, 0.1);
+}
+
+TEST(TrackAnalysis, StereoReferenceWithOneSilentSideIsReadFromTheOther) {
+    QTemporaryDir dir;
+    const double rate = 8000;
+    const auto voice = demo::speechLike(120, rate, 3);
+    const std::vector<float> silence(voice.size(), 0.0f);
+    const QString path = dir.filePath("ref.wav");
+    ASSERT_TRUE(test::writeWav(path, demo::interleave(silence, voice), 2, int(rate)));
+    const SyncEngine engine(rate);
+    auto envelope = loadReferenceEnvelope(engine, path, true, {});
+    ASSERT_TRUE(envelope.ok());
+    auto right = loadSamples(engine, path, 1);
+    ASSERT_TRUE(right.ok());
+    EXPECT_EQ(envelope.value(), blockRMS(right.value(), engine.hopSamples()));
+}
