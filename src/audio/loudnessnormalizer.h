@@ -41,7 +41,9 @@ public:
                    std::function<void(NormalizerResult<QString>)> done) const;
     void measureLoudness(const QString& path, double target, std::stop_token stop,
                          QObject* context, std::function<void(NormalizerResult<double>)> done) const;
-    // Rewrites path with the gain through "<name>.norm-tmp.<ext>" and one atomic rename.
+    // Rewrites path with the gain through "<name>.norm-tmp.<ext>" and one atomic rename; if
+    // the rename fails (fileSystem) the original stays and the processed copy keeps the
+    // temporary name. A gain that is not finite is refused (jsonParseFailed) and no tool runs.
     void applyGain(const QString& path, double gainDb, std::stop_token stop, QObject* context,
                    std::function<void(NormalizerResult<Done>)> done) const;
     // measureLoudness, then applyGain when |target - measured| > 0.5.

@@ -10,18 +10,6 @@
 namespace corvale::cli {
 namespace {
 
-QString stereoText(const StereoAnalysis& stereo) {
-    switch (stereo.kind) {
-    case StereoAnalysis::Kind::singleChannel:
-        return stereo.channel == 0 ? QStringLiteral("left only") : QStringLiteral("right only");
-    case StereoAnalysis::Kind::split:
-        return QStringLiteral("split");
-    case StereoAnalysis::Kind::monoOrIdentical:
-        break;
-    }
-    return QStringLiteral("mono");
-}
-
 QString stereoCode(const StereoAnalysis& stereo) {
     switch (stereo.kind) {
     case StereoAnalysis::Kind::singleChannel:

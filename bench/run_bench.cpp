@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A long session end to end: the bare ffmpeg conversions of a reference and four tracks (AAC
+// in m4a, 48 kHz), all at once with the run's own arguments, against the whole corvale-sync
+// run over the same files, with the run's peak memory.
+//
+//   run_bench [WORKDIR] [MINUTES]     (defaults: a temp folder, 60 minutes)
+// Generated inputs are kept in WORKDIR/inputs and reused by later runs.
+#include "audio/audioconverter.h"
+#include "demo/speechgen.h"
+#include "support/wavfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+using namespace corvale;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+long vmHighWaterKb(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return 0;
+}
+
+QStringList makeInputs(const QString& folder, double minutes) {
+    QDir().mkpath(folder);
+    const QStringList names{"reference.m4a", "alice.m4a", "bob.m4a", "carol.m4a", "dan.m4a"};
+    QStringList paths;
+    bool complete = true;
+    for (const QString& name : names) {
+        paths << QDir(folder).filePath(name);
+        complete = complete && QFileInfo::exists(paths.back());
+    }
+    if (complete)
+        return paths;
+    std::fprintf(stderr, "generating %.0f minutes of audio...\n", minutes);
+    const double seconds = minutes * 60.0;
+    const auto voices = demo::conversation(4, seconds, kRate, 77);
+    auto encode = [&](const std::vector<float>& samples, const QString& out) {
+        const QString wav = out + QStringLiteral(".wav");
+        test::writeWav(wav, samples, 1, kRate);
+        auto* p = new QProcess;
+        p->start(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-i", wav, "-c:a", "aac",
+                                            "-b:a", "128k", out});
+        p->waitForFinished(-1);
+        QFile::remove(wav);
+        delete p;
+    };
+    encode(demo::mix(voices, 0.7f), paths[0]);
+    const auto length = std::int64_t(seconds * kRate);
+    const double offsets[] = {12.3, -4.0, 30.0, 2.5};
+    for (int i = 0; i < 4; ++i) {
+        const auto start = std::int64_t(offsets[i] * kRate);
+        auto track = demo::excerpt(voices[std::size_t(i)], start, length - std::max<std::int64_t>(start, 0));
+        if (i == 3) // one track on a drifting clock: +0.7 s over the hour
+            track = demo::resampleByRatio(track, 1.0 + 0.7 / seconds);
+        encode(track, paths[i + 1]);
+    }
+    return paths;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QTemporaryDir scratch;
+    const QString work = args.size() > 1 ? args[1] : scratch.path();
+    const double minutes = args.size() > 2 ? args[2].toDouble() : 60.0;
+    const QStringList inputs = makeInputs(QDir(work).filePath(QStringLiteral("inputs")), minutes);
+
+    // Bare conversions, exactly as the run starts them.
+    const QString convertDir = QDir(work).filePath(QStringLiteral("bare"));
+    QDir(convertDir).removeRecursively();
+    QDir().mkpath(convertDir);
+    QElapsedTimer timer;
+    timer.start();
+    QList<QProcess*> processes;
+    for (int i = 0; i < inputs.size(); ++i) {
+        const ConversionRequest request{inputs[i], convertDir,
+                                        i == 0 ? QStringLiteral("_ref")
+                                               : QStringLiteral("_ind%1").arg(i - 1),
+                                        false, double(kRate)};
+        auto* p = new QProcess;
+        p->setStandardInputFile(QProcess::nullDevice());
+        p->start(QStringLiteral("/usr/bin/ffmpeg"), AudioConverter::arguments(request));
+        processes << p;
+    }
+    for (QProcess* p : processes) {
+        p->waitForFinished(-1);
+        delete p;
+    }
+    const double bare = timer.elapsed() / 1000.0;
+    QDir(convertDir).removeRecursively();
+
+    // The whole run.
+    const QString outDir = QDir(work).filePath(QStringLiteral("synced"));
+    QDir(outDir).removeRecursively();
+    QProcess run;
+    run.setProgram(QStringLiteral(CORVALE_SYNC_BINARY));
+    run.setArguments(QStringList(inputs) << "--output" << outDir << "--no-sound"
+                                         << "--no-auto-populate" << "--no-normalize"
+                                         << "--no-label");
+    run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    timer.restart();
+    run.start();
+    run.waitForStarted();
+    const qint64 pid = run.processId();
+    long peakKb = 0;
+    while (!run.waitForFinished(50))
+        peakKb = std::max(peakKb, vmHighWaterKb(pid));
+    const double whole = timer.elapsed() / 1000.0;
+    std::printf("%s", run.readAllStandardOutput().constData());
+    std::printf("\nsession: reference + 4 tracks, %.0f min each, AAC m4a at 48 kHz, %d cores\n",
+                minutes, QThread::idealThreadCount());
+    std::printf("bare ffmpeg conversions (all at once): %8.2f s\n", bare);
+    std::printf("whole corvale-sync run:                %8.2f s  (%.2f x bare; target <= 1.25)\n",
+                whole, whole / bare);
+    std::printf("peak memory of the run (VmHWM):        %8.1f MB (target <= 600)\n",
+                peakKb / 1024.0);
+    std::printf("exit code: %d\n", run.exitCode());
+    QDir(outDir).removeRecursively();
+    return run.exitCode();
+}

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/ffmpeglocator.h"
+
+#include "support/speechgen.h"
+#include "support/testenv.h"
+#include "support/wavfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace corvale;
+using namespace corvale::test;
+
+namespace {
+
+class FFmpegLocatorTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+
+    // Creates an (empty, non-executable) file at a path below the temporary folder.
+    QString touch(const QString& relative) {
+        const QString path = m_dir.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return path;
+    }
+
+    QString tone(const QString& name, int sampleRate, int channels) {
+        const auto mono = speechLike(1.0, sampleRate, 5);
+        const QString wav = m_dir.filePath(name + ".wav");
+        EXPECT_TRUE(channels == 1 ? writeWav(wav, mono, 1, sampleRate)
+                                  : writeWav(wav, interleave(mono, mono), 2, sampleRate));
+        return wav;
+    }
+
+    QTemporaryDir m_dir;
+    const QString m_ffprobe = realFFprobe();
+};
+
+} // namespace
+
+TEST_F(FFmpegLocatorTest, CandidatesAreTheBundledCopiesThenTheFixedPaths) {
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QStringList expected{QDir::cleanPath(appDir + "/../share/corvale/ffmpeg"),
+                               appDir + "/ffmpeg", "/opt/homebrew/bin/ffmpeg",
+                               "/usr/local/bin/ffmpeg", "/usr/bin/ffmpeg"};
+    EXPECT_EQ(ffmpegCandidates(), expected);
+}
+
+TEST_F(FFmpegLocatorTest, TheFirstExistingCandidateWinsByExistenceAlone) {
+    const QString bundled = m_dir.filePath("share/corvale/ffmpeg");
+    const QString beside = m_dir.filePath("bin/ffmpeg");
+    const QString homebrew = m_dir.filePath("opt/homebrew/bin/ffmpeg");
+    const QString system = m_dir.filePath("usr/bin/ffmpeg");
+    const QStringList candidates{bundled, beside, homebrew, system};
+
+    EXPECT_EQ(findFFmpeg(candidates), std::nullopt);
+    touch("usr/bin/ffmpeg");
+    EXPECT_EQ(findFFmpeg(candidates), system);
+    touch("opt/homebrew/bin/ffmpeg");
+    EXPECT_EQ(findFFmpeg(candidates), homebrew) << "an earlier fixed path wins";
+    touch("share/corvale/ffmpeg"); // not executable: existence is all that counts
+    EXPECT_EQ(findFFmpeg(candidates), bundled) << "the bundled copy always wins";
+    EXPECT_EQ(findFFmpeg({}), std::nullopt);
+}
+
+TEST_F(FFmpegLocatorTest, FindsThisMachinesFFmpegAmongTheCandidates) {
+    const auto found = findFFmpeg();
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(ffmpegCandidates().contains(*found));
+    EXPECT_EQ(ffprobeBeside("/usr/bin/ffmpeg"), "/usr/bin/ffprobe");
+    EXPECT_EQ(ffprobeBeside("/opt/Corvale/share/corvale/ffmpeg"),
+              "/opt/Corvale/share/corvale/ffprobe");
+    EXPECT_EQ(ffprobeBeside(""), "");
+}
+
+TEST_F(FFmpegLocatorTest, ProbesAWavWithLibsndfile) {
+    const QString wav = tone("Call", 22050, 2);
+    EXPECT_EQ(probeSampleRate(wav, m_ffprobe), 22050.0);
+    EXPECT_EQ(probeChannelCount(wav, m_ffprobe), 2);
+    // libsndfile alone answers for a WAV: no ffprobe needed.
+    EXPECT_EQ(probeSampleRate(wav, m_dir.filePath("no-ffprobe")), 22050.0);
+}
+
+TEST_F(FFmpegLocatorTest, ProbesAContainerLibsndfileCannotOpenWithFFprobe) {
+    const QString m4a = m_dir.filePath("Call.m4a");
+    ASSERT_TRUE(encodeWithFFmpeg(tone("stereo48", 48000, 2), m4a, {"-c:a", "aac"}));
+    EXPECT_EQ(probeSampleRate(m4a, m_ffprobe), 48000.0);
+    EXPECT_EQ(probeChannelCount(m4a, m_ffprobe), 2);
+    // Without ffprobe the container is unreadable: the fallbacks.
+    EXPECT_EQ(probeSampleRate(m4a, m_dir.filePath("no-ffprobe")), 44100.0);
+    EXPECT_EQ(probeChannelCount(m4a, m_dir.filePath("no-ffprobe")), 1);
+
+    const QString video = m_dir.filePath("Camera With Blanks – Ü.mp4");
+    ASSERT_TRUE(encodeWithFFmpeg(tone("mono32", 32000, 1), video,
+                                 {"-f", "lavfi", "-i", "color=c=black:s=64x64:d=1", "-map", "1:v",
+                                  "-map", "0:a", "-c:v", "mpeg4", "-c:a", "aac"}));
+    EXPECT_EQ(probeSampleRate(video, m_ffprobe), 32000.0);
+    EXPECT_EQ(probeChannelCount(video, m_ffprobe), 1);
+}
+
+TEST_F(FFmpegLocatorTest, UnreadableFilesFallBackTo44100HzAndOneChannel) {
+    const QString garbage = touch("garbage.wav");
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, '\x5a'));
+    file.close();
+    const QString empty = touch("empty.m4a");
+    const QString missing = m_dir.filePath("missing.flac");
+    const QString noAudio = m_dir.filePath("picture-only.mp4");
+    ASSERT_TRUE(encodeWithFFmpeg(
+        tone("unused", 48000, 1), noAudio,
+        {"-f", "lavfi", "-i", "color=c=black:s=64x64:d=1", "-map", "1:v", "-c:v", "mpeg4"}));
+    for (const QString& path : {garbage, empty, missing, noAudio}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(probeSampleRate(path, m_ffprobe), 44100.0);
+        EXPECT_EQ(probeChannelCount(path, m_ffprobe), 1);
+    }
+}
