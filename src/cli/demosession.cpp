@@ -71,7 +71,7 @@ DemoSession createDemoSession(const QString& requested, const QString& ffmpegPat
     dir = QDir(demo.folder);
     demo.outputFolder = dir.filePath(QStringLiteral("Synced"));
 
-    const auto voices = demo::conversation(4, kLength, kRate, 2026);
+    const auto voices = demo::conversation(4, kLength, kRate, 2026, 3);
     const auto& alice = voices[0];
     const auto& bob = voices[1];
     const auto& carol = voices[2];

@@ -94,7 +94,7 @@ std::vector<float> interleave(std::span<const float> left, std::span<const float
 namespace corvale::demo {
 
 std::vector<std::vector<float>> conversation(int speakers, double seconds, double sampleRate,
-                                             std::uint32_t seed) {
+                                             std::uint32_t seed, int host) {
     const auto total = static_cast<std::size_t>(seconds * sampleRate);
     std::vector<std::vector<float>> voices;
     for (int s = 0; s < speakers; ++s) {
@@ -118,7 +118,8 @@ std::vector<std::vector<float>> conversation(int speakers, double seconds, doubl
         for (std::size_t i = pos; i < std::min(total, pos + turn); ++i)
             owner[i] = speaker;
         pos += turn;
-        speaker = (speaker + 1 + int(next() * (speakers - 1))) % std::max(speakers, 1);
+        const int guest = (speaker + 1 + int(next() * (speakers - 1))) % std::max(speakers, 1);
+        speaker = host >= 0 && speaker != host ? host : guest;
     }
     for (int s = 0; s < speakers; ++s) {
         auto& voice = voices[static_cast<std::size_t>(s)];

@@ -28,11 +28,13 @@ namespace corvale::demo {
 
 namespace corvale::demo {
 
-// Voices of a conversation on one timeline: speakers take turns of a few seconds (with short
-// overlaps and pauses); each voice is speech-like during its turns and a faint room noise
-// otherwise. All voices have the same length.
+// Voices of a conversation on one timeline: speakers take turns of a few seconds; each voice
+// is speech-like during its turns and a faint room noise otherwise. With a host (a speaker
+// index), every other turn is the host's, as when one person leads the conversation. All
+// voices have the same length.
 [[nodiscard]] std::vector<std::vector<float>> conversation(int speakers, double seconds,
-                                                           double sampleRate, std::uint32_t seed);
+                                                           double sampleRate, std::uint32_t seed,
+                                                           int host = -1);
 
 // Sum of the voices scaled by gain.
 [[nodiscard]] std::vector<float> mix(const std::vector<std::vector<float>>& voices, float gain);

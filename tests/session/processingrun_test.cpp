@@ -273,3 +273,21 @@ TEST_F(ProcessingRunTest, HeadlessRunsQuitOrRestoreWhenTheyEnd) {
     EXPECT_EQ(restored, 1);
     EXPECT_EQ(m_host.quits, 1);
 }
+
+TEST_F(ProcessingRunTest, QuittingDuringARunEndsItsChildrenAndLeavesNoPartialFiles) {
+    // A flac reference is copied to the output folder while the files are still converting.
+    choose(writeEncoded(QStringLiteral("ref.flac"), demo::mix(m_voices, 0.7f)),
+           {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 80.0)),
+            writeEncoded(QStringLiteral("b.m4a"), take(1, 1.0, 80.0))});
+    bool quit = false;
+    QObject::connect(&session(), &AppViewModel::statusMessageChanged, [&] {
+        if (!quit && session().statusMessage() == QStringLiteral("Loading reference audio…"))
+            quit = true;
+    });
+    session().startProcessing();
+    ASSERT_TRUE(waitUntil([&] { return quit; }, 60000));
+    m_session.reset(); // the way out of the application
+    EXPECT_EQ(ffmpegChildren(), 0);
+    EXPECT_TRUE(runTempFolders().isEmpty());
+    EXPECT_TRUE(QDir(outputDir()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}

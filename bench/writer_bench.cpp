@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Synced-file writer against its floor: reading a 48 kHz stereo input twice and writing one
+// mono 16-bit file of the same length with plain libsndfile calls. Each measurement runs in a
+// fresh child process so that its peak RSS is its own; 10-minute and 60-minute inputs show
+// whether memory grows with the file's length.
+#include "audio/audiooutputwriter.h"
+#include "support/speechgen.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sndfile.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr sf_count_t kChunk = 220500;
+
+// Peak resident set of this process image. getrusage's ru_maxrss would do, except that Linux
+// carries the spawning parent's peak across exec into it; VmHWM starts afresh with the image.
+double peakRssMB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').front().toDouble() / 1024.0;
+        }
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+bool generateInput(const QString& path, int minutes) {
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    bool ok = true;
+    for (int m = 0; m < minutes * 6 && ok; ++m) {
+        const auto left = corvale::test::speechLike(10.0, kRate, 100 + m);
+        const auto right = corvale::test::speechLike(10.0, kRate, 5000 + m);
+        const auto both = corvale::test::interleave(left, right);
+        ok = sf_writef_float(file, both.data(), sf_count_t(left.size())) == sf_count_t(left.size());
+    }
+    return sf_close(file) == 0 && ok;
+}
+
+// The least any design that reads the input twice and writes a mono file must do.
+bool floorCopy(const QString& input, const QString& output) {
+    SF_INFO inInfo{};
+    SNDFILE* in = sf_open(QFile::encodeName(input).constData(), SFM_READ, &inInfo);
+    if (!in)
+        return false;
+    const int channels = inInfo.channels;
+    std::vector<float> buffer(std::size_t(kChunk) * std::size_t(channels));
+    std::vector<float> mono(static_cast<std::size_t>(kChunk));
+    while (sf_readf_float(in, buffer.data(), kChunk) > 0) {
+    }
+    sf_seek(in, 0, SEEK_SET);
+    SF_INFO outInfo{};
+    outInfo.samplerate = inInfo.samplerate;
+    outInfo.channels = 1;
+    outInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* out = sf_open(QFile::encodeName(output).constData(), SFM_WRITE, &outInfo);
+    if (!out) {
+        sf_close(in);
+        return false;
+    }
+    sf_command(out, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    bool ok = true;
+    for (sf_count_t got; ok && (got = sf_readf_float(in, buffer.data(), kChunk)) > 0;) {
+        for (sf_count_t f = 0; f < got; ++f)
+            mono[std::size_t(f)] = buffer[std::size_t(f) * std::size_t(channels)];
+        ok = sf_writef_float(out, mono.data(), got) == got;
+    }
+    sf_close(in);
+    return sf_close(out) == 0 && ok;
+}
+
+bool writerCopy(const QString& input, const QString& output, int minutes) {
+    corvale::SyncPart part;
+    part.inputWAV = input;
+    part.offsetSeconds = 0.0;
+    // Ten steps of 70 ms, evenly spread: ten corrections of 3360 frames.
+    const double span = minutes * 60.0 / 11.0;
+    for (int i = 0; i <= 10; ++i)
+        part.driftPoints.push_back({span * i, 0.07 * i});
+    const corvale::AudioOutputWriter writer;
+    const auto result = writer.write({part}, output);
+    if (!result)
+        std::fprintf(stderr, "write failed: %s\n", qPrintable(result.error().errorDescription()));
+    return result.ok();
+}
+
+// Child process: one measurement, printed as "<seconds> <peak RSS MB>".
+int measure(const std::string& mode, const QString& input, const QString& output, int minutes) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = mode == "floor" ? floorCopy(input, output) : writerCopy(input, output, minutes);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    QFile::remove(output);
+    if (!ok)
+        return 1;
+    std::printf("%.3f %.1f\n", seconds, peakRssMB());
+    return 0;
+}
+
+struct Figure {
+    double seconds = 0.0;
+    double rssMB = 0.0;
+};
+
+Figure runChild(const char* self, const char* mode, const QString& input, const QString& output,
+                int minutes) {
+    const QByteArray in = QFile::encodeName(input);
+    const QByteArray out = QFile::encodeName(output);
+    const std::string mins = std::to_string(minutes);
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    const char* argv[] = {self,         "--measure", mode, in.constData(), out.constData(),
+                          mins.c_str(), nullptr};
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, self, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    char text[128] = {};
+    std::size_t used = 0;
+    for (ssize_t n;
+         used + 1 < sizeof text && (n = read(pipeFds[0], text + used, sizeof text - 1 - used)) > 0;)
+        used += std::size_t(n);
+    close(pipeFds[0]);
+    int status = 0;
+    if (spawned == 0)
+        waitpid(pid, &status, 0);
+    Figure figure;
+    if (spawned != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+        std::sscanf(text, "%lf %lf", &figure.seconds, &figure.rssMB) != 2)
+        std::fprintf(stderr, "%s run failed\n", mode);
+    return figure;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 6 && std::strcmp(argv[1], "--measure") == 0)
+        return measure(argv[2], QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]),
+                       std::atoi(argv[5]));
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    char selfPath[4096] = {};
+    if (readlink("/proc/self/exe", selfPath, sizeof selfPath - 1) <= 0)
+        return 1;
+
+    std::printf("writer_bench: 48 kHz stereo 16-bit input, ten corrections, best of 3\n");
+    for (const int minutes : {10, 60}) {
+        const QString input = dir.filePath(QStringLiteral("in-%1.wav").arg(minutes));
+        const QString output = dir.filePath(QStringLiteral("out.wav"));
+        if (!generateInput(input, minutes))
+            return 1;
+        Figure floorBest{1e9, 0}, writerBest{1e9, 0};
+        for (int round = 0; round < 3; ++round) {
+            const Figure f = runChild(selfPath, "floor", input, output, minutes);
+            const Figure w = runChild(selfPath, "writer", input, output, minutes);
+            if (f.seconds < floorBest.seconds)
+                floorBest = f;
+            if (w.seconds < writerBest.seconds)
+                writerBest = w;
+        }
+        std::printf("%2d min: floor %.2f s (peak RSS %.1f MB), writer %.2f s (peak RSS %.1f MB), "
+                    "ratio %.2f (target <= 1.50)\n",
+                    minutes, floorBest.seconds, floorBest.rssMB, writerBest.seconds,
+                    writerBest.rssMB, writerBest.seconds / floorBest.seconds);
+        QFile::remove(input);
+    }
+    return 0;
+}

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "sync/synctypes.h"
+#include "syncresult.h"
+
+#include <QList>
+
+namespace corvale {
+
+// Warnings that flag a finished sync for a spot-check, in a fixed order: low offset confidence,
+// then sparse drift coverage (drift applied over at least 300 s of aligned audio with an
+// unanchored stretch longer than both 240 s and 66 % of the aligned duration). All in seconds.
+[[nodiscard]] QList<SyncWarning> reviewWarnings(const OffsetResult& offset, bool driftApplied,
+                                                double longestUnanchoredSpanSeconds,
+                                                double alignedDurationSeconds);
+
+} // namespace corvale

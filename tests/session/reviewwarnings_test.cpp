@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "session/reviewwarnings.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+using namespace corvale;
+
+namespace {
+
+OffsetResult band(ConfidenceBand b) {
+    OffsetResult r;
+    r.confidenceBand = b;
+    return r;
+}
+
+const OffsetResult kHigh = band(ConfidenceBand::high);
+
+QStringList codes(const QList<SyncWarning>& warnings) {
+    QStringList out;
+    for (const auto& w : warnings)
+        out << w.code;
+    return out;
+}
+
+bool sparse(double gap, double aligned) {
+    return codes(reviewWarnings(kHigh, true, gap, aligned)) ==
+           QStringList{QStringLiteral("SPARSE_DRIFT_COVERAGE")};
+}
+
+} // namespace
+
+TEST(ReviewWarnings, ConfidentAlignmentWithoutDriftHasNone) {
+    EXPECT_TRUE(reviewWarnings(kHigh, false, 0.0, 3600.0).isEmpty());
+    EXPECT_TRUE(reviewWarnings(band(ConfidenceBand::medium), false, 0.0, 3600.0).isEmpty());
+    // Drift not applied: no coverage warning whatever the figures.
+    EXPECT_TRUE(reviewWarnings(kHigh, false, 3000.0, 3600.0).isEmpty());
+}
+
+TEST(ReviewWarnings, LowConfidenceComesFirstWithItsText) {
+    const auto warnings = reviewWarnings(band(ConfidenceBand::low), true, 2880.0, 3600.0);
+    ASSERT_EQ(warnings.size(), 2);
+    EXPECT_EQ(warnings[0].code, QStringLiteral("LOW_OFFSET_CONFIDENCE"));
+    EXPECT_EQ(warnings[0].message,
+              QStringLiteral("No confident alignment was found for this track \u2014 check its "
+                             "sync in your DAW."));
+    EXPECT_EQ(warnings[1].code, QStringLiteral("SPARSE_DRIFT_COVERAGE"));
+    EXPECT_EQ(warnings[1].message,
+              QStringLiteral("Drift was corrected across a 48-minute gap with no reference point "
+                             "\u2014 check alignment late in this track."));
+}
+
+TEST(ReviewWarnings, CoverageLimitIsTheLargerOf240SecondsAnd66Percent) {
+    EXPECT_FALSE(sparse(299.0, 299.9)); // too short to judge, however long the gap
+    EXPECT_TRUE(sparse(240.5, 300.0));
+    EXPECT_FALSE(sparse(240.0, 300.0));
+    EXPECT_FALSE(sparse(396.0, 600.0));
+    EXPECT_TRUE(sparse(397.0, 600.0));
+}
+
+TEST(ReviewWarnings, GapIsGivenInWholeMinutesWhateverTheLocale) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const auto warnings = reviewWarnings(kHigh, true, 397.0, 600.0);
+    QLocale::setDefault(QLocale::c());
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_EQ(warnings[0].message,
+              QStringLiteral("Drift was corrected across a 7-minute gap with no reference point "
+                             "\u2014 check alignment late in this track."));
+    EXPECT_EQ(reviewWarnings(kHigh, true, 100000.0, 120000.0)[0].message,
+              QStringLiteral("Drift was corrected across a 1667-minute gap with no reference "
+                             "point \u2014 check alignment late in this track."));
+}
