@@ -57,8 +57,8 @@ struct ScanResult {
 // lastPosition (inclusive). No value when the segment is flat or no finite best exists.
 [[nodiscard]] std::optional<ScanResult>
 scanSegment(std::span<const float> reference, const PrefixSums& referenceSums,
-            std::span<const float> segment, std::int64_t firstPosition,
-            std::int64_t lastPosition, std::int64_t exclusion);
+            std::span<const float> segment, std::int64_t firstPosition, std::int64_t lastPosition,
+            std::int64_t exclusion);
 
 struct OffsetCandidate {
     std::int64_t lagFrames = 0;

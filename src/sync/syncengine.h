@@ -28,6 +28,12 @@ public:
     [[nodiscard]] OffsetResult detectOffset(std::span<const float> reference,
                                             std::span<const float> track,
                                             std::stop_token stop = {}) const;
+    // Drift along the track against the start offset offsetSamples (detectOffset's, for the same
+    // lists). When the drift is corrected, the anchors may be measured against a start moved to
+    // the drift at the first overlapping frame: the result's startCorrectionSamples (a multiple
+    // of hopSamples) is then to be added to offsetSamples, and the points' times and
+    // alignedDurationSeconds refer to that corrected start. Never fails: too little data gives
+    // no points or the single anchor (0, 0), not applied. Stops early once stop is requested.
     [[nodiscard]] DriftAnalysis analyzeDrift(std::span<const float> reference,
                                              std::span<const float> track,
                                              std::int64_t offsetSamples,
