@@ -71,7 +71,7 @@ DemoSession createDemoSession(const QString& requested, const QString& ffmpegPat
     dir = QDir(demo.folder);
     demo.outputFolder = dir.filePath(QStringLiteral("Synced"));
 
-    const auto voices = demo::conversation(4, kLength, kRate, 5, 3);
+    const auto voices = demo::conversation(4, kLength, kRate, 7, 3);
     const auto& alice = voices[0];
     const auto& bob = voices[1];
     const auto& carol = voices[2];
@@ -104,8 +104,9 @@ DemoSession createDemoSession(const QString& requested, const QString& ffmpegPat
                       demo::excerpt(carol, frames(2.0), frames(250.0) - frames(2.0)), {}});
     tracks.push_back({QStringLiteral("Carol part 2.wav"),
                       demo::excerpt(carol, frames(252.0), total - frames(252.0)), {}});
-    // Dan's recorder clock runs slow: 0.9 s behind the call after eight minutes.
-    const std::vector<float> danFromStart = demo::excerpt(dan, frames(3.0), total - frames(3.0));
+    // Dan hosts; he pressed record 16 s in, on a recorder whose clock runs slow: 0.9 s
+    // behind the call after eight minutes.
+    const std::vector<float> danFromStart = demo::excerpt(dan, frames(16.0), total - frames(16.0));
     tracks.push_back({QStringLiteral("Dan - local.wav"),
                       demo::resampleByRatio(danFromStart, 1.0 + 0.9 / kLength), {}});
 

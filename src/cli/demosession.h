@@ -6,9 +6,9 @@
 
 namespace corvale::cli {
 
-// A generated session: a call reference holding four voices and each participant's own
-// recording: Alice started late (m4a), Bob early (mp3), Carol split into two parts (wav) and
-// Dan on a clock that drifts by about 0.9 s over eight minutes (m4a).
+// A generated eight-minute session: a call reference holding four voices and each
+// participant's own recording: Alice started late (m4a), Bob early (mp3), Carol split into two
+// parts (wav) and Dan, the host, on a clock that drifts by 0.9 s over the session (wav).
 struct DemoSession {
     QString folder;
     QString reference;
