@@ -54,8 +54,8 @@ QStringList makeInputs(const QString& folder, double minutes) {
         const QString wav = out + QStringLiteral(".wav");
         test::writeWav(wav, samples, 1, kRate);
         auto* p = new QProcess;
-        p->start(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-i", wav, "-c:a", "aac",
-                                            "-b:a", "128k", out});
+        p->start(QStringLiteral("ffmpeg"),
+                 {"-y", "-loglevel", "error", "-i", wav, "-c:a", "aac", "-b:a", "128k", out});
         p->waitForFinished(-1);
         QFile::remove(wav);
         delete p;
@@ -65,7 +65,8 @@ QStringList makeInputs(const QString& folder, double minutes) {
     const double offsets[] = {12.3, -4.0, 30.0, 2.5};
     for (int i = 0; i < 4; ++i) {
         const auto start = std::int64_t(offsets[i] * kRate);
-        auto track = demo::excerpt(voices[std::size_t(i)], start, length - std::max<std::int64_t>(start, 0));
+        auto track =
+            demo::excerpt(voices[std::size_t(i)], start, length - std::max<std::int64_t>(start, 0));
         if (i == 3) // one track on a drifting clock: +0.7 s over the hour
             track = demo::resampleByRatio(track, 1.0 + 0.7 / seconds);
         encode(track, paths[i + 1]);
@@ -113,7 +114,8 @@ int main(int argc, char** argv) {
     QProcess run;
     run.setProgram(QStringLiteral(CORVALE_SYNC_BINARY));
     run.setArguments(QStringList(inputs) << "--output" << outDir << "--no-sound"
-                                         << "--no-auto-populate" << "--no-normalize"
+                                         << "--no-auto-populate"
+                                         << "--no-normalize"
                                          << "--no-label");
     run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     timer.restart();

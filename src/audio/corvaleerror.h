@@ -23,9 +23,13 @@ public:
 
     CorvaleError(Kind kind, QString detail = {}) : m_kind(kind), m_detail(std::move(detail)) {}
 
-    static CorvaleError conversionFailed(QString d) { return {Kind::conversionFailed, std::move(d)}; }
+    static CorvaleError conversionFailed(QString d) {
+        return {Kind::conversionFailed, std::move(d)};
+    }
     static CorvaleError cannotReadAudio(QString d) { return {Kind::cannotReadAudio, std::move(d)}; }
-    static CorvaleError cannotWriteAudio(QString d) { return {Kind::cannotWriteAudio, std::move(d)}; }
+    static CorvaleError cannotWriteAudio(QString d) {
+        return {Kind::cannotWriteAudio, std::move(d)};
+    }
     static CorvaleError syncFailed(QString d) { return {Kind::syncFailed, std::move(d)}; }
     static CorvaleError ffmpegNotFound() { return {Kind::ffmpegNotFound}; }
     static CorvaleError noAudioData() { return {Kind::noAudioData}; }

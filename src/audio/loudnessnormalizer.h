@@ -15,12 +15,12 @@ namespace corvale {
 
 struct NormalizerError {
     enum class Kind {
-        ffmpegFailed,      // exitStatus set
+        ffmpegFailed, // exitStatus set
         noMeasurementJSON,
-        jsonParseFailed,   // also a measurement that is not a finite number
-        startFailed,       // detail: the operating system's text
+        jsonParseFailed, // also a measurement that is not a finite number
+        startFailed,     // detail: the operating system's text
         cancelled,
-        fileSystem,        // detail: the file-system error of the replacement
+        fileSystem, // detail: the file-system error of the replacement
     };
     Kind kind = Kind::ffmpegFailed;
     int exitStatus = 0;
@@ -28,8 +28,7 @@ struct NormalizerError {
     bool operator==(const NormalizerError&) const = default;
 };
 
-template <typename T>
-using NormalizerResult = Result<T, NormalizerError>;
+template <typename T> using NormalizerResult = Result<T, NormalizerError>;
 
 // Brings a file to a target integrated loudness with ffmpeg's loudnorm (measure) and volume
 // (gain) filters. Asynchronous like AudioConverter: callbacks run on the calling thread.
@@ -39,8 +38,8 @@ public:
 
     void runFFmpeg(const QStringList& args, std::stop_token stop, QObject* context,
                    std::function<void(NormalizerResult<QString>)> done) const;
-    void measureLoudness(const QString& path, double target, std::stop_token stop,
-                         QObject* context, std::function<void(NormalizerResult<double>)> done) const;
+    void measureLoudness(const QString& path, double target, std::stop_token stop, QObject* context,
+                         std::function<void(NormalizerResult<double>)> done) const;
     // Rewrites path with the gain through "<name>.norm-tmp.<ext>" and one atomic rename; if
     // the rename fails (fileSystem) the original stays and the processed copy keeps the
     // temporary name. A gain that is not finite is refused (jsonParseFailed) and no tool runs.

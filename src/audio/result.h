@@ -13,8 +13,7 @@ struct Done {
 };
 
 // A value or an error; errors are values, never exceptions.
-template <typename T, typename E = CorvaleError>
-class Result {
+template <typename T, typename E = CorvaleError> class Result {
 public:
     Result(T value) : m_data(std::in_place_index<0>, std::move(value)) {}
     Result(E error) : m_data(std::in_place_index<1>, std::move(error)) {}

@@ -32,8 +32,7 @@ struct TrackEnvelope {
 
 // The reference's envelope from the sum of its first two channels (divided by two), for a
 // two-voice stereo reference. Same errors as loadEnvelope.
-[[nodiscard]] Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine,
-                                                      const QString& path,
+[[nodiscard]] Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine, const QString& path,
                                                       std::stop_token stop = {});
 
 // Stereo verdict over at most 30 s from the middle of the file. Fewer than two channels give

@@ -14,11 +14,11 @@ namespace corvale {
 
 // How one child process ended.
 struct ToolOutcome {
-    bool started = false;     // false: startError says why the child could not be started
-    bool cancelled = false;   // stop was requested before the start; no child was started
-    QString startError;       // the operating system's text, unchanged
-    int exitStatus = 0;       // non-zero also for a child ended by a signal
-    QByteArray errorOutput;   // everything the child wrote to its error stream
+    bool started = false;   // false: startError says why the child could not be started
+    bool cancelled = false; // stop was requested before the start; no child was started
+    QString startError;     // the operating system's text, unchanged
+    int exitStatus = 0;     // non-zero also for a child ended by a signal
+    QByteArray errorOutput; // everything the child wrote to its error stream
 };
 
 struct ToolInvocation {

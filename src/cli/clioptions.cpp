@@ -26,7 +26,8 @@ ParseOutcome parseArguments(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Lines up separately recorded tracks with a reference recording and writes one synced\n"
-        "mono WAV per track (or per channel of a two-voice stereo track, or per split recording)."));
+        "mono WAV per track (or per channel of a two-voice stereo track, or per split "
+        "recording)."));
     parser.addPositionalArgument(QStringLiteral("REFERENCE"),
                                  QStringLiteral("The recording that holds every voice."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to sync."),
@@ -35,8 +36,9 @@ ParseOutcome parseArguments(const QStringList& arguments) {
                                     QStringLiteral("Write outputs into DIR (default: the "
                                                    "reference's folder)."),
                                     QStringLiteral("DIR"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Print the full results as JSON on standard output."));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("Print the full results as JSON on standard output."));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("Generate a demo session (in DIR if given, which "
                                                  "must be new or empty) and sync it."));
@@ -53,15 +55,16 @@ ParseOutcome parseArguments(const QStringList& arguments) {
                                      QStringLiteral("Do not tag outputs with a colour label."));
     const QCommandLineOption fullNames(QStringLiteral("full-names"),
                                        QStringLiteral("Keep full file names (no cut at \" - \")."));
-    const QCommandLineOption noAuto(QStringLiteral("no-auto-populate"),
-                                    QStringLiteral("Do not add files found next to the reference."));
+    const QCommandLineOption noAuto(
+        QStringLiteral("no-auto-populate"),
+        QStringLiteral("Do not add files found next to the reference."));
     const QCommandLineOption noSound(QStringLiteral("no-sound"),
                                      QStringLiteral("Do not play the completion sound."));
     const QCommandLineOption ffmpeg(QStringLiteral("ffmpeg"),
                                     QStringLiteral("Use this ffmpeg executable."),
                                     QStringLiteral("PATH"));
-    parser.addOptions({output, ffmpeg, json, demo, normalize, noNormalize, label, noLabel, fullNames,
-                       noAuto, noSound});
+    parser.addOptions({output, ffmpeg, json, demo, normalize, noNormalize, label, noLabel,
+                       fullNames, noAuto, noSound});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 

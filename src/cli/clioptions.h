@@ -18,7 +18,7 @@ struct CliOptions {
     QString demoFolder;                    // empty: a new folder in the temp directory
     std::optional<double> normalizeTarget; // set: normalise to this target
     bool noNormalize = false;
-    std::optional<int> labelNumber;        // set: give outputs this colour label
+    std::optional<int> labelNumber; // set: give outputs this colour label
     bool noLabel = false;
     bool fullNames = false;
     bool noAutoPopulate = false;

@@ -96,10 +96,10 @@ QJsonObject resultJson(const AppViewModel& session) {
         QJsonObject file{{QStringLiteral("input"), item->url().toLocalFile()}};
         const ProcessingStatus& status = item->status();
         const SyncResult* result = status.result();
-        file[QStringLiteral("status")] =
-            result ? QStringLiteral("complete")
-                   : status.is(ProcessingStatus::Kind::failed) ? QStringLiteral("failed")
-                                                               : QStringLiteral("incomplete");
+        file[QStringLiteral("status")] = result ? QStringLiteral("complete")
+                                         : status.is(ProcessingStatus::Kind::failed)
+                                             ? QStringLiteral("failed")
+                                             : QStringLiteral("incomplete");
         if (status.is(ProcessingStatus::Kind::failed))
             file[QStringLiteral("error")] = status.failureMessage();
         if (const auto analysis = session.analysisOf(item)) {
@@ -109,7 +109,8 @@ QJsonObject resultJson(const AppViewModel& session) {
             file[QStringLiteral("offsetSeconds")] = o.offsetSeconds;
             file[QStringLiteral("confidence")] = o.confidence;
             file[QStringLiteral("margin")] = o.margin;
-            file[QStringLiteral("confidenceBand")] = QString::fromLatin1(rawValue(o.confidenceBand).data());
+            file[QStringLiteral("confidenceBand")] =
+                QString::fromLatin1(rawValue(o.confidenceBand).data());
             file[QStringLiteral("crossCheckAgrees")] = o.crossCheckAgrees;
             QJsonObject stereo{{QStringLiteral("verdict"), stereoCode(analysis->stereo)}};
             if (analysis->stereo.kind == StereoAnalysis::Kind::singleChannel)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clirun.h"
 
-#include "clireport.h"
 #include "audio/ffmpeglocator.h"
+#include "clireport.h"
 #include "session/appviewmodel.h"
 #include "session/preferences.h"
 

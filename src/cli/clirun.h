@@ -11,7 +11,7 @@
 namespace corvale {
 class AppViewModel;
 class SessionHost;
-}
+} // namespace corvale
 
 namespace corvale::cli {
 

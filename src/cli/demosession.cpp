@@ -16,7 +16,9 @@ namespace {
 constexpr double kRate = 48000.0;
 constexpr double kLength = 8 * 60.0;
 
-std::int64_t frames(double seconds) { return static_cast<std::int64_t>(seconds * kRate); }
+std::int64_t frames(double seconds) {
+    return static_cast<std::int64_t>(seconds * kRate);
+}
 
 bool writeWav(const QString& path, const std::vector<float>& samples) {
     SF_INFO info{};
@@ -54,9 +56,10 @@ DemoSession createDemoSession(const QString& requested, const QString& ffmpegPat
     DemoSession demo;
     QString folder = requested;
     if (folder.isEmpty()) {
-        folder = QDir(QDir::tempPath())
-                     .filePath(QStringLiteral("corvale-demo-") +
-                               QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+        folder =
+            QDir(QDir::tempPath())
+                .filePath(QStringLiteral("corvale-demo-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     }
     QDir dir(folder);
     if (dir.exists() && !dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
@@ -101,14 +104,17 @@ DemoSession createDemoSession(const QString& requested, const QString& ffmpegPat
     tracks.push_back({QStringLiteral("Bob - local.mp3"), std::move(bobTrack), mp3});
     // Carol's recorder split the session into two files.
     tracks.push_back({QStringLiteral("Carol part 1.wav"),
-                      demo::excerpt(carol, frames(2.0), frames(250.0) - frames(2.0)), {}});
+                      demo::excerpt(carol, frames(2.0), frames(250.0) - frames(2.0)),
+                      {}});
     tracks.push_back({QStringLiteral("Carol part 2.wav"),
-                      demo::excerpt(carol, frames(252.0), total - frames(252.0)), {}});
+                      demo::excerpt(carol, frames(252.0), total - frames(252.0)),
+                      {}});
     // Dan hosts; he pressed record 16 s in, on a recorder whose clock runs slow: 0.9 s
     // behind the call after eight minutes.
     const std::vector<float> danFromStart = demo::excerpt(dan, frames(16.0), total - frames(16.0));
     tracks.push_back({QStringLiteral("Dan - local.wav"),
-                      demo::resampleByRatio(danFromStart, 1.0 + 0.9 / kLength), {}});
+                      demo::resampleByRatio(danFromStart, 1.0 + 0.9 / kLength),
+                      {}});
 
     for (const Track& track : tracks) {
         const QString path = dir.filePath(track.name);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Deterministic speech-like audio for the demo session and the tests: bursts of band-limited noise ("syllables") of varying
-// loudness, separated by short and occasional long pauses.
+// Deterministic speech-like audio for the demo session and the tests: bursts of band-limited noise
+// ("syllables") of varying loudness, separated by short and occasional long pauses.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +32,8 @@ namespace corvale::demo {
 // is speech-like during its turns and a faint room noise otherwise. With a host (a speaker
 // index), every other turn is the host's, as when one person leads the conversation. All
 // voices have the same length.
-[[nodiscard]] std::vector<std::vector<float>> conversation(int speakers, double seconds,
-                                                           double sampleRate, std::uint32_t seed,
-                                                           int host = -1);
+[[nodiscard]] std::vector<std::vector<float>>
+conversation(int speakers, double seconds, double sampleRate, std::uint32_t seed, int host = -1);
 
 // Sum of the voices scaled by gain.
 [[nodiscard]] std::vector<float> mix(const std::vector<std::vector<float>>& voices, float gain);

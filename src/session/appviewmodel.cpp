@@ -22,7 +22,9 @@ AppViewModel::AppViewModel(std::optional<QString> ffmpegPath, SessionHost* host,
     updateCanSync();
 }
 
-AppViewModel::~AppViewModel() { shutdown(); }
+AppViewModel::~AppViewModel() {
+    shutdown();
+}
 
 void AppViewModel::setOutputFolder(const QUrl& folder) {
     if (m_outputFolder == folder)
@@ -101,8 +103,9 @@ void AppViewModel::startProcessing() {
     inputs.outputFolder = output.toLocalFile();
     inputs.ffmpegPath = *m_ffmpegPath;
     m_run = new ProcessingRun(this, std::move(inputs), &m_pool);
-    connect(m_run, &ProcessingRun::ended, this, [this, run = m_run] { finishRun(run); },
-            Qt::QueuedConnection);
+    connect(
+        m_run, &ProcessingRun::ended, this, [this, run = m_run] { finishRun(run); },
+        Qt::QueuedConnection);
     updateCanSync();
     // Started from the event loop so that startProcessing returns at once.
     QTimer::singleShot(0, m_run, &ProcessingRun::start);
@@ -138,10 +141,10 @@ void AppViewModel::finishRun(ProcessingRun* run) {
     }
     if (!failed)
         setStatusMessage(QStringLiteral("Done"));
-    const double elapsed = m_processingStartTime.isValid()
-                               ? double(m_processingStartTime.msecsTo(
-                                     QDateTime::currentDateTimeUtc())) / 1000.0
-                               : 0.0;
+    const double elapsed =
+        m_processingStartTime.isValid()
+            ? double(m_processingStartTime.msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0
+            : 0.0;
     setElapsedTime(formatElapsed(elapsed));
     if (Preferences::chimeWhenDone())
         m_host->playSound(Preferences::completionSound());

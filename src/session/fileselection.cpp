@@ -14,8 +14,8 @@ namespace corvale {
 namespace {
 
 const QStringList kAudioExtensions{
-    QStringLiteral("mp3"), QStringLiteral("wav"), QStringLiteral("aif"), QStringLiteral("aiff"),
-    QStringLiteral("m4a"), QStringLiteral("aac"), QStringLiteral("mp4"), QStringLiteral("mov"),
+    QStringLiteral("mp3"), QStringLiteral("wav"),  QStringLiteral("aif"), QStringLiteral("aiff"),
+    QStringLiteral("m4a"), QStringLiteral("aac"),  QStringLiteral("mp4"), QStringLiteral("mov"),
     QStringLiteral("m4v"), QStringLiteral("flac"), QStringLiteral("caf"), QStringLiteral("mp2")};
 
 bool hasExtension(const QFileInfo& info, const QStringList& extensions) {
@@ -134,14 +134,14 @@ void AppViewModel::clearIndividualFiles() {
 }
 
 void AppViewModel::chooseReferenceFile() {
-    if (const auto url = m_host->chooseReferenceFile(
-            QStringLiteral("Choose the reference audio file")))
+    if (const auto url =
+            m_host->chooseReferenceFile(QStringLiteral("Choose the reference audio file")))
         addReferenceFile(*url);
 }
 
 void AppViewModel::chooseIndividualFiles() {
-    const QList<QUrl> urls =
-        m_host->chooseIndividualFiles(QStringLiteral("Choose audio files to sync to the reference"));
+    const QList<QUrl> urls = m_host->chooseIndividualFiles(
+        QStringLiteral("Choose audio files to sync to the reference"));
     if (!urls.isEmpty())
         addIndividualFiles(urls);
 }
@@ -160,9 +160,10 @@ void AppViewModel::autoPopulate(const QUrl& reference) {
         }
     }
     if (const auto entries = listFolder(parent)) {
-        const bool hasProject = std::any_of(entries->begin(), entries->end(), [](const QFileInfo& e) {
-            return e.suffix().toLower() == QStringLiteral("logicx");
-        });
+        const bool hasProject =
+            std::any_of(entries->begin(), entries->end(), [](const QFileInfo& e) {
+                return e.suffix().toLower() == QStringLiteral("logicx");
+            });
         if (hasProject) {
             const qsizetype before = m_files.size();
             addIndividualFiles(audioFilesInNaturalOrder(*entries));

@@ -144,10 +144,9 @@ void ProcessingRun::completeGroup(const OutputGroup& group, const QUrl& out,
         result.outputURL = out;
         result.confidence = member.offset.confidence;
         result.confidenceBand = member.offset.confidenceBand;
-        result.warnings =
-            reviewWarnings(member.offset, member.drift.driftApplied,
-                           member.drift.longestUnanchoredSpanSeconds,
-                           member.drift.alignedDurationSeconds);
+        result.warnings = reviewWarnings(member.offset, member.drift.driftApplied,
+                                         member.drift.longestUnanchoredSpanSeconds,
+                                         member.drift.alignedDurationSeconds);
         result.normalizedLUFS = normalizedLUFS;
         result.outputURLRight = right;
         if (group.size() >= 2)

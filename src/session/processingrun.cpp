@@ -38,9 +38,10 @@ ProcessingRun::~ProcessingRun() = default;
 
 void ProcessingRun::start() {
     m_names.clear();
-    const QString temp = QDir(QDir::tempPath())
-                             .filePath(QStringLiteral("Corvale_") +
-                                       QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    const QString temp =
+        QDir(QDir::tempPath())
+            .filePath(QStringLiteral("Corvale_") +
+                      QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
     std::error_code ec;
     std::filesystem::create_directories(fsPath(QDir::tempPath()), ec);
     // Readable by the user only: it holds the converted recordings in a shared folder.
@@ -141,7 +142,8 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         return;
     }
     if (!result) {
-        failRun(QStringLiteral("Reference conversion failed: ") + result.error().errorDescription());
+        failRun(QStringLiteral("Reference conversion failed: ") +
+                result.error().errorDescription());
         endPipeline();
         return;
     }
@@ -162,14 +164,12 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
 }
 
 void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
-    const QUrl destination = m_names.uniqueReferenceCopyURL(
-        m_inputs.outputFolder, baseName(m_inputs.reference));
+    const QUrl destination =
+        m_names.uniqueReferenceCopyURL(m_inputs.outputFolder, baseName(m_inputs.reference));
     // Errors of the copy are not reported; it leaves nothing behind when it fails.
-    offThread(
-        [referenceWAV, path = destination.toLocalFile(), stop = m_stop.get_token()] {
-            return copyFileSafely(referenceWAV, path, stop);
-        },
-        [](bool) {});
+    offThread([referenceWAV, path = destination.toLocalFile(),
+               stop = m_stop.get_token()] { return copyFileSafely(referenceWAV, path, stop); },
+              [](bool) {});
 }
 
 void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
@@ -216,25 +216,20 @@ void ProcessingRun::startAnalysis(qsizetype index) {
     const QString wav = converted.value();
     offThread(
         [engine = *m_engine, wav, stereo = conversion.stereo, reference = m_referenceEnvelope,
-         stop = m_stop.get_token()] {
-            return analyzeTrack(engine, wav, stereo, *reference, stop);
-        },
+         stop = m_stop.get_token()] { return analyzeTrack(engine, wav, stereo, *reference, stop); },
         [this, index, wav](Result<TrackAnalysisResult> result) {
             if (!result || isCancelled()) {
-                setItemStatus(index, isCancelled()
-                                         ? ProcessingStatus::waiting()
-                                         : ProcessingStatus::failed(
-                                               result.error().errorDescription()));
+                setItemStatus(index, isCancelled() ? ProcessingStatus::waiting()
+                                                   : ProcessingStatus::failed(
+                                                         result.error().errorDescription()));
                 onAnalysisChildDone(index, std::nullopt);
                 return;
             }
             const auto& item = m_inputs.items[index];
             const TrackAnalysisResult& r = result.value();
-            ItemAnalysis analysis{item,     item ? item->url() : QUrl(),
-                                  wav,      r.stereo,
-                                  r.offset, r.drift,
-                                  double(r.frameCount) / m_sampleRate,
-                                  m_sampleRate};
+            ItemAnalysis analysis{
+                item,    item ? item->url() : QUrl(),         wav,         r.stereo, r.offset,
+                r.drift, double(r.frameCount) / m_sampleRate, m_sampleRate};
             m_session->runRecordAnalysis(this, analysis);
             onAnalysisChildDone(index, std::move(analysis));
         });

@@ -18,7 +18,6 @@
 #include <stop_token>
 #include <vector>
 
-
 namespace corvale {
 
 class AppViewModel;
@@ -91,14 +90,13 @@ private:
     void setItemStatus(qsizetype index, const ProcessingStatus& status);
     void setStatusMessage(const QString& text);
 
-    template <typename Work, typename Done>
-    void offThread(Work work, Done done);
+    template <typename Work, typename Done> void offThread(Work work, Done done);
 
     AppViewModel* m_session;
     Inputs m_inputs;
     QThreadPool* m_pool;
-    std::stop_source m_stop;            // the user's cancel and the way out
-    std::stop_source m_conversionStop;  // also ends the files' conversions at a run failure
+    std::stop_source m_stop;           // the user's cancel and the way out
+    std::stop_source m_conversionStop; // also ends the files' conversions at a run failure
     OutputNameReserver m_names;
     QString m_tempFolder;
     double m_sampleRate = 44100.0;
@@ -119,8 +117,7 @@ private:
 
 // Runs work on the pool and done(result) back on the run's thread. The run outlives every
 // task it counts (shutdown waits for them), so the raw pointer stays valid.
-template <typename Work, typename Done>
-void ProcessingRun::offThread(Work work, Done done) {
+template <typename Work, typename Done> void ProcessingRun::offThread(Work work, Done done) {
     ++m_outstanding;
     ProcessingRun* self = this;
     m_pool->start([self, work = std::move(work), done = std::move(done)]() mutable {

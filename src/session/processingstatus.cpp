@@ -24,11 +24,13 @@ QString ProcessingStatus::failureMessage() const {
 }
 
 bool ProcessingStatus::isInProgress() const {
-    return m_kind == Kind::converting || m_kind == Kind::analyzing ||
-           m_kind == Kind::processing || m_kind == Kind::normalizing;
+    return m_kind == Kind::converting || m_kind == Kind::analyzing || m_kind == Kind::processing ||
+           m_kind == Kind::normalizing;
 }
 
-long long roundHalfAway(double value) { return static_cast<long long>(std::llround(value)); }
+long long roundHalfAway(double value) {
+    return static_cast<long long>(std::llround(value));
+}
 
 QString formatOffset(double seconds) {
     if (seconds < 60.0)

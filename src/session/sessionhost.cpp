@@ -5,12 +5,18 @@
 
 namespace corvale {
 
-std::optional<QUrl> SessionHost::chooseReferenceFile(const QString&) { return std::nullopt; }
+std::optional<QUrl> SessionHost::chooseReferenceFile(const QString&) {
+    return std::nullopt;
+}
 
-QList<QUrl> SessionHost::chooseIndividualFiles(const QString&) { return {}; }
+QList<QUrl> SessionHost::chooseIndividualFiles(const QString&) {
+    return {};
+}
 
 void SessionHost::playSound(const QString&) {}
 
-void SessionHost::quitApplication() { QCoreApplication::quit(); }
+void SessionHost::quitApplication() {
+    QCoreApplication::quit();
+}
 
 } // namespace corvale

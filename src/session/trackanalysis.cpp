@@ -30,8 +30,8 @@ OffsetResult withStartCorrection(const SyncEngine& engine, OffsetResult offset,
     return offset;
 }
 
-Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString& wav,
-                                         bool stereo, const std::vector<float>& referenceEnvelope,
+Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
+                                         const std::vector<float>& referenceEnvelope,
                                          std::stop_token stop) {
     TrackAnalysisResult result;
     if (stereo) {

@@ -24,15 +24,16 @@ struct TrackAnalysisResult {
 // The reference's envelope. A stereo reference is checked like a track: two different voices
 // are analysed from their sum, a side that is silent gives way to the other, and anything
 // else is analysed from its left channel.
-[[nodiscard]] Result<std::vector<float>>
-loadReferenceEnvelope(const SyncEngine& engine, const QString& wav, bool stereo,
-                      std::stop_token stop);
+[[nodiscard]] Result<std::vector<float>> loadReferenceEnvelope(const SyncEngine& engine,
+                                                               const QString& wav, bool stereo,
+                                                               std::stop_token stop);
 
 // Stereo check (when the converted file has two channels), envelope of the chosen channel,
 // offset and drift against the reference envelope.
-[[nodiscard]] Result<TrackAnalysisResult>
-analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
-             const std::vector<float>& referenceEnvelope, std::stop_token stop);
+[[nodiscard]] Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString& wav,
+                                                       bool stereo,
+                                                       const std::vector<float>& referenceEnvelope,
+                                                       std::stop_token stop);
 
 // Moves an offset by the drift analysis' start correction.
 [[nodiscard]] OffsetResult withStartCorrection(const SyncEngine& engine, OffsetResult offset,

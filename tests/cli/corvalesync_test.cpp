@@ -61,11 +61,11 @@ protected:
         const auto reference = demo::mix(voices, 0.7f);
         EXPECT_TRUE(writeWav(path("ref.wav"), reference, 1, kRate));
         EXPECT_TRUE(writeWav(path("Ann - take.wav"),
-                             demo::excerpt(voices[0], kRate, std::int64_t((seconds - 1) * kRate)), 1,
-                             kRate));
-        EXPECT_TRUE(writeWav(path("bob.wav"),
-                             demo::excerpt(voices[1], -kRate * 3 / 2, std::int64_t(seconds * kRate)),
+                             demo::excerpt(voices[0], kRate, std::int64_t((seconds - 1) * kRate)),
                              1, kRate));
+        EXPECT_TRUE(writeWav(
+            path("bob.wav"),
+            demo::excerpt(voices[1], -kRate * 3 / 2, std::int64_t(seconds * kRate)), 1, kRate));
         return {path("ref.wav"), path("Ann - take.wav"), path("bob.wav")};
     }
 
@@ -77,7 +77,8 @@ protected:
 TEST_F(CorvaleSync, UsageErrorsExitWithTwo) {
     const Outcome none = run({});
     EXPECT_EQ(none.exitCode, 2);
-    EXPECT_TRUE(none.err.contains(QStringLiteral("Missing the reference"))) << none.err.toStdString();
+    EXPECT_TRUE(none.err.contains(QStringLiteral("Missing the reference")))
+        << none.err.toStdString();
     EXPECT_EQ(run({QStringLiteral("--bogus")}).exitCode, 2);
     EXPECT_EQ(run({QStringLiteral("--label"), QStringLiteral("mauve"), path("x")}).exitCode, 2);
     EXPECT_EQ(run({QStringLiteral("--normalize"), QStringLiteral("loud"), path("x")}).exitCode, 2);
@@ -92,7 +93,8 @@ TEST_F(CorvaleSync, SyncsASessionAndPrintsTheTable) {
     const QStringList files = session();
     const Outcome outcome = run(files);
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
-    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Ann - take.wav"))) << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Ann - take.wav")))
+        << outcome.out.toStdString();
     EXPECT_TRUE(outcome.out.contains(QStringLiteral("+1.00s")));
     EXPECT_TRUE(outcome.out.contains(QStringLiteral("-1.50s")));
     EXPECT_TRUE(outcome.out.contains(QStringLiteral("Ann-synced.wav")));

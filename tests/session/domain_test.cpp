@@ -17,7 +17,9 @@ SyncResult resultAt(double offset) {
     return r;
 }
 
-QString completeText(const SyncResult& r) { return statusText(ProcessingStatus::complete(r)); }
+QString completeText(const SyncResult& r) {
+    return statusText(ProcessingStatus::complete(r));
+}
 
 } // namespace
 
@@ -44,7 +46,8 @@ TEST(StatusText, SuffixesComeInFixedOrder) {
     r.mergedPartCount = 3;
     r.normalizedLUFS = -16.0;
     EXPECT_EQ(completeText(r),
-              QStringLiteral("Done — 2.50s late · L/R split · merged (3 parts) · Normalized to -16 LUFS"));
+              QStringLiteral(
+                  "Done — 2.50s late · L/R split · merged (3 parts) · Normalized to -16 LUFS"));
 }
 
 TEST(FormatOffset, TwoDecimalsBelowAMinuteThenClockForms) {

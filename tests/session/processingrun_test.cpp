@@ -59,10 +59,12 @@ TEST_F(ProcessingRunTest, MixedSessionWritesAlignedMergedAndSplitOutputs) {
     const QString ann = writeEncoded(QStringLiteral("Ann - local.m4a"), take(0, 5.0, 80.0));
     const QString bo1 = writeMono(QStringLiteral("Bo part 1.wav"), take(1, 2.0, 40.0));
     const QString bo2 = writeMono(QStringLiteral("Bo part 2.wav"), take(1, 43.0, 47.0));
-    const QString duo = writeStereo(QStringLiteral("Duo.wav"), take(1, -3.0, 93.0), take(2, -3.0, 93.0));
+    const QString duo =
+        writeStereo(QStringLiteral("Duo.wav"), take(1, -3.0, 93.0), take(2, -3.0, 93.0));
     // An earlier output under Ann's name is kept; the new one takes the next free name.
     QDir().mkpath(outputDir());
-    ASSERT_TRUE(writeWav(QDir(outputDir()).filePath("Ann-synced.wav"), std::vector<float>(10), 1, kRate));
+    ASSERT_TRUE(
+        writeWav(QDir(outputDir()).filePath("Ann-synced.wav"), std::vector<float>(10), 1, kRate));
     choose(reference, {ann, bo1, bo2, duo});
 
     ASSERT_TRUE(runToEnd());
@@ -120,7 +122,8 @@ TEST_F(ProcessingRunTest, FileThatCannotBeConvertedFailsAloneAndProgressStopsSho
     ASSERT_TRUE(runToEnd());
     EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::complete));
     ASSERT_TRUE(item(1).status().is(ProcessingStatus::Kind::failed));
-    EXPECT_TRUE(item(1).status().failureMessage().startsWith(QStringLiteral("Conversion failed: ")));
+    EXPECT_TRUE(
+        item(1).status().failureMessage().startsWith(QStringLiteral("Conversion failed: ")));
     EXPECT_GT(item(1).status().failureMessage().size(), 20);
     EXPECT_TRUE(item(2).status().is(ProcessingStatus::Kind::complete));
     EXPECT_NEAR(session().overallProgress(), 5.0 / 6.0, 1e-9);
@@ -135,7 +138,8 @@ TEST_F(ProcessingRunTest, ReferenceThatCannotBeConvertedEndsTheRunWithTheToolsTe
     choose(junk.fileName(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 30.0))});
     ASSERT_TRUE(runToEnd());
     const QString status = session().statusMessage();
-    EXPECT_TRUE(status.startsWith(QStringLiteral("Reference conversion failed: Conversion failed: ")))
+    EXPECT_TRUE(
+        status.startsWith(QStringLiteral("Reference conversion failed: Conversion failed: ")))
         << status.toStdString();
     EXPECT_GT(status.size(), 50);
     EXPECT_TRUE(session().elapsedTime().has_value());

@@ -83,7 +83,9 @@ protected:
         QFile::remove(wav);
         return file;
     }
-    QString referenceMix() { return writeMono(QStringLiteral("ref.wav"), demo::mix(m_voices, 0.7f)); }
+    QString referenceMix() {
+        return writeMono(QStringLiteral("ref.wav"), demo::mix(m_voices, 0.7f));
+    }
 
     AppViewModel& session(const QString& ffmpeg = realFFmpeg()) {
         if (!m_session) {

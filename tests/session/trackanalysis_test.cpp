@@ -2,8 +2,8 @@
 #include "audio/samplereader.h"
 #include "demo/speechgen.h"
 #include "session/trackanalysis.h"
-#include "sync/envelope.h"
 #include "support/wavfile.h"
+#include "sync/envelope.h"
 
 #include <QTemporaryDir>
 

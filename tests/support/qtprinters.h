@@ -8,8 +8,12 @@
 
 #include <ostream>
 
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& list, std::ostream* os) {
     *os << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
 }
-inline void PrintTo(const QUrl& url, std::ostream* os) { *os << url.toString().toStdString(); }
+inline void PrintTo(const QUrl& url, std::ostream* os) {
+    *os << url.toString().toStdString();
+}

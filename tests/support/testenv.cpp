@@ -40,8 +40,8 @@ QString makeFakeTool(const QString& dir, const QString& name, const QString& scr
     file.write(scriptBody.toUtf8());
     file.write("\n");
     file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                        QFile::ReadGroup | QFile::ExeGroup);
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                        QFile::ExeGroup);
     return path;
 }
 

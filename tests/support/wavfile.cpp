@@ -46,8 +46,7 @@ bool encodeWithFFmpeg(const QString& wavPath, const QString& outputPath,
     args += extraArgs;
     args << outputPath;
     p.start(realFFmpeg(), args);
-    return p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    return p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 } // namespace corvale::test
