@@ -17,7 +17,9 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include <fcntl.h>
@@ -47,12 +49,25 @@ CorvaleError systemError(int code) {
 }
 
 // Zero-filled; null when the allocation fails, so that failure stays a value.
-std::unique_ptr<float[]> allocateFloats(std::int64_t count) {
+template <typename T> std::unique_ptr<T[]> allocate(std::int64_t count) {
     constexpr auto limit =
-        static_cast<std::int64_t>(std::numeric_limits<std::size_t>::max() / sizeof(float));
+        static_cast<std::int64_t>(std::numeric_limits<std::size_t>::max() / sizeof(T));
     if (count < 1 || count > limit)
         return nullptr;
-    return std::unique_ptr<float[]>(new (std::nothrow) float[static_cast<std::size_t>(count)]());
+    return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(count)]());
+}
+
+// 16-bit inputs (every converted file) are moved as integers: the float round trip gives the
+// same values (v / 32768 back to v) at a good part of the cost.
+sf_count_t readFrames(SNDFILE* file, float* buffer, sf_count_t frames) {
+    return sf_readf_float(file, buffer, frames);
+}
+sf_count_t readFrames(SNDFILE* file, short* buffer, sf_count_t frames) {
+    return sf_readf_short(file, buffer, frames);
+}
+// The value libsndfile's float read gives for a 16-bit sample.
+float toFloat(short v) {
+    return static_cast<float>(v) * (1.0f / 32768.0f);
 }
 
 std::int64_t clampChannel(std::int64_t wanted, int channels) {
@@ -69,6 +84,7 @@ struct Input {
     std::int64_t frames = 0;
     int channels = 1;
     int sampleRate = 0;
+    bool pcm16 = false;
 };
 
 Result<Input> openInput(const QString& path) {
@@ -81,6 +97,7 @@ Result<Input> openInput(const QString& path) {
     in.frames = info.frames;
     in.channels = std::max(info.channels, 1);
     in.sampleRate = info.samplerate;
+    in.pcm16 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     return in;
 }
 
@@ -142,11 +159,18 @@ public:
         return Done{};
     }
 
+    Result<Done> append(const short* samples, std::int64_t frames) {
+        if (sf_writef_short(m_file, samples, frames) != frames)
+            return libraryError(m_file);
+        m_length += frames;
+        return Done{};
+    }
+
     Result<Done> appendSilence(std::int64_t frames) {
         if (frames < 1)
             return Done{};
         if (!m_silence) {
-            m_silence = allocateFloats(kChunkFrames);
+            m_silence = allocate<float>(kChunkFrames);
             if (!m_silence)
                 return CorvaleError::cannotWriteAudio(QStringLiteral("silence buffer alloc"));
         }
@@ -197,6 +221,7 @@ private:
 // Quiet flags per whole window of `window` frames, read from one channel. A block that cannot
 // be buffered or read leaves the rest of the map loud, which only makes corrections less
 // discreet, never wrong in length.
+template <typename T>
 Result<std::vector<bool>> buildQuietMap(Input& in, std::int64_t mapChannel, std::int64_t window,
                                         float threshold, const std::stop_token& stop) {
     if (sf_seek(in.file.get(), 0, SEEK_SET) < 0)
@@ -204,8 +229,10 @@ Result<std::vector<bool>> buildQuietMap(Input& in, std::int64_t mapChannel, std:
     const std::int64_t count = in.frames / window;
     std::vector<bool> map(static_cast<std::size_t>(count), false);
     const std::int64_t channels = in.channels;
-    std::unique_ptr<float[]> buffer;
-    std::unique_ptr<float[]> column; // the map's channel, contiguous for the vector routine
+    constexpr bool isFloat = std::is_same_v<T, float>;
+    const bool needColumn = channels > 1 || !isFloat;
+    std::unique_ptr<T[]> buffer;
+    std::unique_ptr<float[]> column; // the map's channel as floats, contiguous for the RMS
     std::int64_t i = 0;
     while (i < count) {
         if (stop.stop_requested())
@@ -213,21 +240,28 @@ Result<std::vector<bool>> buildQuietMap(Input& in, std::int64_t mapChannel, std:
         const std::int64_t blockFrames = std::min(count, kMapBlockWindows) * window;
         const std::int64_t wanted = std::min(count - i, kMapBlockWindows) * window;
         if (!buffer)
-            buffer = allocateFloats(blockFrames * channels);
-        if (channels > 1 && !column)
-            column = allocateFloats(blockFrames);
-        if (!buffer || (channels > 1 && !column))
+            buffer = allocate<T>(blockFrames * channels);
+        if (needColumn && !column)
+            column = allocate<float>(blockFrames);
+        if (!buffer || (needColumn && !column))
             break;
-        const sf_count_t got = sf_readf_float(in.file.get(), buffer.get(), wanted);
+        const sf_count_t got = readFrames(in.file.get(), buffer.get(), wanted);
         if (got < wanted && sf_error(in.file.get()) != SF_ERR_NO_ERROR)
             return libraryError(in.file.get());
         if (got <= 0)
             break;
-        const float* samples = buffer.get();
-        if (channels > 1) {
-            const float* src = buffer.get() + mapChannel;
-            for (sf_count_t f = 0; f < got; ++f)
-                column[static_cast<std::size_t>(f)] = src[f * channels];
+        const float* samples = nullptr;
+        if constexpr (isFloat) {
+            samples = buffer.get();
+        }
+        if (needColumn) {
+            const T* src = buffer.get() + mapChannel;
+            for (sf_count_t f = 0; f < got; ++f) {
+                if constexpr (isFloat)
+                    column[static_cast<std::size_t>(f)] = src[f * channels];
+                else
+                    column[static_cast<std::size_t>(f)] = toFloat(src[f * channels]);
+            }
             samples = column.get();
         }
         const std::int64_t windows = got / window;
@@ -243,8 +277,15 @@ Result<std::vector<bool>> buildQuietMap(Input& in, std::int64_t mapChannel, std:
     return map;
 }
 
+Result<std::vector<bool>> mapOf(Input& in, std::int64_t mapChannel, std::int64_t window,
+                                float threshold, const std::stop_token& stop) {
+    return in.pcm16 ? buildQuietMap<short>(in, mapChannel, window, threshold, stop)
+                    : buildQuietMap<float>(in, mapChannel, window, threshold, stop);
+}
+
 // Copies the input from `start` to its end into the output, taking one channel and applying
 // the corrections in order. Buffers are made once per part and reused for every chunk.
+template <typename T>
 Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
                                  const std::vector<Correction>& corrections, std::int64_t channel,
                                  std::int64_t start, const std::stop_token& stop) {
@@ -254,8 +295,8 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
     if (position < length && sf_seek(in.file.get(), position, SEEK_SET) < 0)
         return libraryError(in.file.get());
 
-    std::unique_ptr<float[]> buffer;
-    std::unique_ptr<float[]> mono;
+    std::unique_ptr<T[]> buffer;
+    std::unique_ptr<T[]> mono;
     std::size_t next = 0;
     while (position < length) {
         if (stop.stop_requested())
@@ -267,10 +308,10 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
         while (remaining > 0) {
             const std::int64_t wanted = std::min(remaining, kChunkFrames);
             if (!buffer)
-                buffer = allocateFloats(kChunkFrames * channels);
+                buffer = allocate<T>(kChunkFrames * channels);
             if (!buffer)
                 return CorvaleError::cannotWriteAudio(QStringLiteral("buffer alloc failed"));
-            const sf_count_t got = sf_readf_float(in.file.get(), buffer.get(), wanted);
+            const sf_count_t got = readFrames(in.file.get(), buffer.get(), wanted);
             if (got < wanted && sf_error(in.file.get()) != SF_ERR_NO_ERROR)
                 return libraryError(in.file.get());
             // A damaged input holds fewer frames than it claims: its part ends here.
@@ -281,11 +322,11 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
                     return r;
             } else {
                 if (!mono)
-                    mono = allocateFloats(kChunkFrames);
+                    mono = allocate<T>(kChunkFrames);
                 if (!mono)
                     return CorvaleError::cannotWriteAudio(
                         QStringLiteral("channel extraction failed"));
-                const float* src = buffer.get() + channel;
+                const T* src = buffer.get() + channel;
                 for (sf_count_t f = 0; f < got; ++f)
                     mono[static_cast<std::size_t>(f)] = src[f * channels];
                 if (auto r = out.append(mono.get(), got); !r)
@@ -354,9 +395,14 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
         const std::int64_t channel = clampChannel(part->channel, in.channels);
         const std::int64_t mapChannel = clampChannel(part->quietMapChannel, in.channels);
 
-        auto map = buildQuietMap(in, mapChannel, window, silenceThreshold, stop);
-        if (!map)
-            return map.error();
+        std::optional<Result<std::vector<bool>>> built;
+        const std::vector<bool>* map = part->quietMap.get();
+        if (!map || std::int64_t(map->size()) != in.frames / window) {
+            built = mapOf(in, mapChannel, window, silenceThreshold, stop);
+            if (!*built)
+                return built->error();
+            map = &built->value();
+        }
 
         const std::int64_t start = std::llround(rate * part->offsetSeconds);
         // Parts never overlap and the output never moves backwards: a part that would start
@@ -367,11 +413,24 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
                 return r;
         }
         const std::int64_t trim = std::max<std::int64_t>(-start, 0);
-        const auto corrections = planCorrections(part->driftPoints, trim, map.value(), rate);
-        if (auto r = copyWithCorrections(in, out, corrections, channel, trim, stop); !r)
-            return r;
+        const auto corrections = planCorrections(part->driftPoints, trim, *map, rate);
+        auto copied = in.pcm16
+                          ? copyWithCorrections<short>(in, out, corrections, channel, trim, stop)
+                          : copyWithCorrections<float>(in, out, corrections, channel, trim, stop);
+        if (!copied)
+            return copied;
     }
     return out.commit();
+}
+
+Result<std::vector<bool>> AudioOutputWriter::quietMap(const QString& inputWAV, std::int64_t channel,
+                                                      std::stop_token stop) const {
+    auto opened = openInput(inputWAV);
+    if (!opened)
+        return opened.error();
+    Input& in = opened.value();
+    return mapOf(in, clampChannel(channel, in.channels),
+                 std::max<std::int64_t>(silenceWindowSamples, 1), silenceThreshold, stop);
 }
 
 // Sign of a correction: driftSeconds is where the track's material was found on the

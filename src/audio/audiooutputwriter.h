@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -22,6 +23,9 @@ struct SyncPart {
     // Channel the quiet map is built from (clamped like channel). A file analysed from one
     // side only sets it to that side; otherwise channel 0.
     std::int64_t quietMapChannel = 0;
+    // The quiet map of quietMapChannel when it was made while the file was analysed; used when
+    // its size fits the input, otherwise the writer makes its own.
+    std::shared_ptr<const std::vector<bool>> quietMap;
 };
 
 // One planned change of the input stream.
@@ -44,6 +48,10 @@ public:
     // cancelled.
     [[nodiscard]] Result<Done> write(const std::vector<SyncPart>& parts, const QString& output,
                                      std::stop_token stop = {}) const;
+
+    // The quiet map write() makes of one channel of a WAV file (channel clamped).
+    [[nodiscard]] Result<std::vector<bool>> quietMap(const QString& inputWAV, std::int64_t channel,
+                                                     std::stop_token stop = {}) const;
 
     [[nodiscard]] std::vector<Correction> planCorrections(std::vector<DriftPoint> points,
                                                           std::int64_t trim,

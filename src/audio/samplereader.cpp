@@ -185,13 +185,18 @@ void populate(const std::vector<float>& list) {
 enum class Source { oneChannel, mixOfFirstTwo };
 
 Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, Source source,
-                                 std::int64_t channel, const std::stop_token& stop) {
+                                 std::int64_t channel, const std::stop_token& stop,
+                                 const std::optional<QuietMapSettings>& quiet = {}) {
     const std::int64_t chunkFrames = engine.readChunkFrames();
     ChunkReader reader;
     if (auto error = prepare(reader, path, chunkFrames))
         return *error;
     const int c = clampChannel(reader, channel);
     EnvelopeAccumulator accumulator(engine.hopSamples());
+    // The writer's windows go through the same RMS routine, so the map is the one it would make.
+    std::optional<EnvelopeAccumulator> windows;
+    if (quiet)
+        windows.emplace(std::max<std::int64_t>(quiet->window, 1));
     // The chunk is converted and reduced a slice at a time so that the floats are summed while
     // still in the cache; the accumulator gives the same envelope for any slicing.
     std::vector<float> samples(static_cast<std::size_t>(std::min(reader.length(), kSliceFrames)));
@@ -200,11 +205,21 @@ Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, 
             reader.extractChannel(c, samples.data());
         else
             reader.extractMixOfFirstTwo(samples.data());
-        accumulator.push(std::span<const float>(samples).first(static_cast<std::size_t>(frames)));
+        const auto slice = std::span<const float>(samples).first(static_cast<std::size_t>(frames));
+        accumulator.push(slice);
+        if (windows)
+            windows->push(slice);
     });
     if (!read)
         return read.error();
-    return TrackEnvelope{accumulator.takeEnvelope(), read.value()};
+    TrackEnvelope result{accumulator.takeEnvelope(), read.value(), {}};
+    if (windows) {
+        const std::vector<float>& rms = windows->envelope();
+        result.quietMap.resize(rms.size());
+        for (std::size_t i = 0; i < rms.size(); ++i)
+            result.quietMap[i] = rms[i] < quiet->threshold;
+    }
+    return result;
 }
 
 } // namespace
@@ -239,8 +254,9 @@ Result<std::vector<float>> loadSamples(const SyncEngine& engine, const QString& 
 }
 
 Result<TrackEnvelope> loadEnvelope(const SyncEngine& engine, const QString& path,
-                                   std::int64_t channel, std::stop_token stop) {
-    return envelopeOf(engine, path, Source::oneChannel, channel, stop);
+                                   std::int64_t channel, std::stop_token stop,
+                                   std::optional<QuietMapSettings> quiet) {
+    return envelopeOf(engine, path, Source::oneChannel, channel, stop, quiet);
 }
 
 Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine, const QString& path,

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <stop_token>
 #include <vector>
 
@@ -26,9 +27,17 @@ namespace corvale {
 struct TrackEnvelope {
     std::vector<float> envelope;
     std::int64_t frameCount = 0; // frames actually read
+    std::vector<bool> quietMap;  // only when asked for
+};
+// The writer's quiet map (RMS below threshold per whole window of frames), made in the same
+// pass so that writing need not read the file once more for it.
+struct QuietMapSettings {
+    std::int64_t window = 441;
+    float threshold = 0.003f;
 };
 [[nodiscard]] Result<TrackEnvelope> loadEnvelope(const SyncEngine& engine, const QString& path,
-                                                 std::int64_t channel, std::stop_token stop = {});
+                                                 std::int64_t channel, std::stop_token stop = {},
+                                                 std::optional<QuietMapSettings> quiet = {});
 
 // The reference's envelope from the sum of its first two channels (divided by two), for a
 // two-voice stereo reference. Same errors as loadEnvelope.

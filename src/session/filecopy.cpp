@@ -5,11 +5,24 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <cerrno>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvale {
 
 bool copyFileSafely(const QString& source, const QString& destination, std::stop_token stop) {
+    if (stop.stop_requested())
+        return false;
+    const QByteArray sourceName = QFile::encodeName(source);
+    const QByteArray destinationName = QFile::encodeName(destination);
+    if (::link(sourceName.constData(), destinationName.constData()) == 0) {
+        ::chmod(destinationName.constData(), 0644);
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return false;
@@ -34,8 +47,7 @@ bool copyFileSafely(const QString& source, const QString& destination, std::stop
         return false;
     // link() refuses to replace an existing file, unlike rename().
     const QByteArray from = QFile::encodeName(out.fileName());
-    const QByteArray to = QFile::encodeName(destination);
-    if (::link(from.constData(), to.constData()) != 0)
+    if (::link(from.constData(), destinationName.constData()) != 0)
         return false;
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                        QFileDevice::ReadOther);

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QUrl>
 
+#include <memory>
+#include <vector>
+
 namespace corvale {
 
 class AudioFileItem;
@@ -22,6 +25,8 @@ struct ItemAnalysis {
     DriftAnalysis drift;
     double durationSeconds = 0.0;
     double sampleRate = 44100.0; // the run's rate, the unit of offset.offsetSamples
+    // The writer's quiet map of the analysed channel, made while analysing.
+    std::shared_ptr<const std::vector<bool>> quietMap;
 };
 
 } // namespace corvale

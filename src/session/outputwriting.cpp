@@ -23,6 +23,8 @@ SyncPart partOf(const ItemAnalysis& analysis, std::int64_t channel) {
     // of a split file share channel 0's, so both get the same cuts.
     if (analysis.stereo.kind == StereoAnalysis::Kind::singleChannel)
         part.quietMapChannel = analysis.stereo.channel;
+    // The analysis read exactly that channel and made its map on the way.
+    part.quietMap = analysis.quietMap;
     return part;
 }
 

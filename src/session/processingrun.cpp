@@ -227,9 +227,16 @@ void ProcessingRun::startAnalysis(qsizetype index) {
             }
             const auto& item = m_inputs.items[index];
             const TrackAnalysisResult& r = result.value();
-            ItemAnalysis analysis{
-                item,    item ? item->url() : QUrl(),         wav,         r.stereo, r.offset,
-                r.drift, double(r.frameCount) / m_sampleRate, m_sampleRate};
+            ItemAnalysis analysis;
+            analysis.item = item;
+            analysis.url = item ? item->url() : QUrl();
+            analysis.indWAV = wav;
+            analysis.stereo = r.stereo;
+            analysis.offset = r.offset;
+            analysis.drift = r.drift;
+            analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
+            analysis.sampleRate = m_sampleRate;
+            analysis.quietMap = r.quietMap;
             m_session->runRecordAnalysis(this, analysis);
             onAnalysisChildDone(index, std::move(analysis));
         });

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "trackanalysis.h"
 
+#include "audio/audiooutputwriter.h"
 #include "audio/samplereader.h"
 
 namespace corvale {
@@ -38,11 +39,15 @@ Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString
         if (auto checked = analyzeStereo(engine, wav))
             result.stereo = checked.value();
     }
-    auto loaded = loadEnvelope(engine, wav, result.stereo.analysisChannel(), stop);
+    const AudioOutputWriter writer;
+    auto loaded =
+        loadEnvelope(engine, wav, result.stereo.analysisChannel(), stop,
+                     QuietMapSettings{writer.silenceWindowSamples, writer.silenceThreshold});
     if (!loaded)
         return loaded.error();
     const std::vector<float>& envelope = loaded.value().envelope;
     result.frameCount = loaded.value().frameCount;
+    result.quietMap = std::make_shared<const std::vector<bool>>(std::move(loaded.value().quietMap));
     const OffsetResult offset = engine.detectOffsetFromEnvelopes(referenceEnvelope, envelope, stop);
     result.drift =
         engine.analyzeDriftFromEnvelopes(referenceEnvelope, envelope, offset.offsetSamples, stop);

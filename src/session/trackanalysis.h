@@ -19,6 +19,8 @@ struct TrackAnalysisResult {
     OffsetResult offset; // includes the drift analysis' start correction
     DriftAnalysis drift;
     std::int64_t frameCount = 0;
+    // The writer's quiet map of the analysed channel, made in the same read.
+    std::shared_ptr<const std::vector<bool>> quietMap;
 };
 
 // The reference's envelope. A stereo reference is checked like a track: two different voices

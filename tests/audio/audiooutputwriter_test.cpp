@@ -382,3 +382,59 @@ TEST_F(PlanTest, NoQuietPlaceWithinTheRadiusKeepsTheNominalPosition) {
     EXPECT_EQ(m_writer.findQuietPosition(c * kWindow, 529, map), (c + 1500) * kWindow);
     EXPECT_EQ(m_writer.findQuietPosition(200000 * kWindow, 529, map), std::nullopt);
 }
+
+// Converted files are 16-bit and move as integers; any other input goes through floats. Both
+// must write the same output for the same sample values, corrections included.
+TEST_F(WriterTest, FloatAndSixteenBitInputsWriteTheSameOutput) {
+    const auto stereo = makeInput(
+        QStringLiteral("pcm16.wav"),
+        test::interleave(test::speechLike(20.0, kRate, 3), test::speechLike(20.0, kRate, 4)), 2);
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f =
+        sf_open(QFile::encodeName(path(QStringLiteral("float.wav"))).constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(sf_writef_float(f, stereo.data(), sf_count_t(stereo.size() / 2)),
+              sf_count_t(stereo.size() / 2));
+    sf_close(f);
+
+    const std::vector<DriftPoint> drift{{0.0, 0.0}, {6.0, 0.03}, {12.0, -0.02}, {18.0, 0.01}};
+    for (std::int64_t channel : {0, 1}) {
+        SyncPart fromPcm = part(path(QStringLiteral("pcm16.wav")), -0.7, drift);
+        SyncPart fromFloat = part(path(QStringLiteral("float.wav")), -0.7, drift);
+        fromPcm.channel = fromFloat.channel = channel;
+        fromPcm.quietMapChannel = fromFloat.quietMapChannel = channel;
+        const auto a = writeAndRead({fromPcm}, QStringLiteral("a.wav"));
+        const auto b = writeAndRead({fromFloat}, QStringLiteral("b.wav"));
+        EXPECT_EQ(a, b) << "channel " << channel;
+        EXPECT_NE(a.size(), stereo.size() / 2 - std::size_t(0.7 * kRate)); // corrections applied
+    }
+}
+
+TEST_F(WriterTest, QuietMapMadeEarlierIsUsedOnlyWhenItFitsTheInput) {
+    // A faint hiss keeps pauses quiet but tells apart where in a pause a correction goes.
+    auto input = test::speechLike(30.0, kRate, 9);
+    const auto hiss = loudNoise(std::int64_t(input.size()), 5);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        input[i] += 0.002f * hiss[i];
+    makeInput(QStringLiteral("in.wav"), input);
+    const std::vector<DriftPoint> drift{{0.0, 0.0}, {10.0031, 0.05}, {20.0077, 0.1}};
+    SyncPart plain = part(path(QStringLiteral("in.wav")), 0.0, drift);
+    const auto reference = writeAndRead({plain}, QStringLiteral("plain.wav"));
+
+    SyncPart withOwnMap = plain;
+    const auto map = m_writer.quietMap(path(QStringLiteral("in.wav")), 0);
+    ASSERT_TRUE(map.ok());
+    withOwnMap.quietMap = std::make_shared<const std::vector<bool>>(map.value());
+    EXPECT_EQ(writeAndRead({withOwnMap}, QStringLiteral("own.wav")), reference);
+
+    // An all-loud map keeps every correction at its nominal place, so it shows when it is used.
+    SyncPart allLoud = plain;
+    allLoud.quietMap = std::make_shared<const std::vector<bool>>(map.value().size(), false);
+    EXPECT_NE(writeAndRead({allLoud}, QStringLiteral("loud.wav")), reference);
+    SyncPart wrongSize = plain;
+    wrongSize.quietMap = std::make_shared<const std::vector<bool>>(map.value().size() - 1, false);
+    EXPECT_EQ(writeAndRead({wrongSize}, QStringLiteral("wrong.wav")), reference);
+}

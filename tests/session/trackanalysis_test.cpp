@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/audiooutputwriter.h"
 #include "audio/samplereader.h"
 #include "demo/speechgen.h"
 #include "session/trackanalysis.h"
@@ -68,6 +69,14 @@ TEST(TrackAnalysis, EnvelopePathGivesTheSampleListResults) {
     EXPECT_EQ(r.drift.alignedDurationSeconds, drift.alignedDurationSeconds);
     EXPECT_TRUE(drift.driftApplied); // the case exercises the drift path, not only the offset
     EXPECT_NEAR(r.offset.offsetSeconds, 20.0, 0.1);
+
+    // The quiet map made on the way is the one the writer would make of the analysed side.
+    const auto writersMap = AudioOutputWriter().quietMap(trackPath, 1);
+    ASSERT_TRUE(writersMap.ok());
+    ASSERT_TRUE(r.quietMap);
+    EXPECT_EQ(*r.quietMap, writersMap.value());
+    EXPECT_NE(std::count(r.quietMap->begin(), r.quietMap->end(), true), 0);
+    EXPECT_NE(std::count(r.quietMap->begin(), r.quietMap->end(), false), 0);
 }
 
 TEST(TrackAnalysis, StereoReferenceWithOneSilentSideIsReadFromTheOther) {
