@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 
 #include <sndfile.h>
@@ -30,35 +31,41 @@ std::optional<SndfileFormat> sndfileFormat(const QString& path) {
     return SndfileFormat{info.samplerate, info.channels};
 }
 
-// One integer field of the first audio stream as ffprobe reports it, or nothing.
-std::optional<long long> probeFirstAudioStream(const QString& path, const QString& ffprobePath,
-                                               const QString& field) {
+// Integer fields of the first audio stream as ffprobe reports them (absent when unknown).
+QHash<QString, long long> probeFirstAudioStream(const QString& path, const QString& ffprobePath,
+                                                const QStringList& fields) {
+    QHash<QString, long long> values;
     if (ffprobePath.isEmpty())
-        return std::nullopt;
+        return values;
     QProcess probe;
     probe.setStandardInputFile(QProcess::nullDevice());
     probe.setStandardErrorFile(QProcess::nullDevice());
     probe.start(ffprobePath,
                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                  QStringLiteral("a:0"), QStringLiteral("-show_entries"),
-                 QStringLiteral("stream=") + field, QStringLiteral("-of"),
-                 QStringLiteral("default=nw=1:nk=1"), QStringLiteral("-i"), path});
+                 QStringLiteral("stream=") + fields.join(QLatin1Char(',')), QStringLiteral("-of"),
+                 QStringLiteral("default=nw=1"), QStringLiteral("-i"), path});
     if (!probe.waitForStarted(probeTimeoutMs))
-        return std::nullopt;
+        return values;
     if (!probe.waitForFinished(probeTimeoutMs)) {
         probe.kill();
         probe.waitForFinished(1000);
-        return std::nullopt;
+        return values;
     }
     if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
-        return std::nullopt;
-    // One line per matching stream; only the first audio stream was selected.
-    const QByteArray firstLine = probe.readAllStandardOutput().split('\n').value(0).trimmed();
-    bool ok = false;
-    const long long value = firstLine.toLongLong(&ok);
-    if (!ok)
-        return std::nullopt;
-    return value;
+        return values;
+    // "key=value" lines; only the first audio stream was selected.
+    for (const QByteArray& line : probe.readAllStandardOutput().split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq <= 0)
+            continue;
+        const QString key = QString::fromUtf8(line.left(eq).trimmed());
+        bool ok = false;
+        const long long value = line.mid(eq + 1).trimmed().toLongLong(&ok);
+        if (ok && fields.contains(key) && !values.contains(key))
+            values.insert(key, value);
+    }
+    return values;
 }
 
 } // namespace
@@ -94,21 +101,36 @@ QString ffprobeBeside(const QString& ffmpegPath) {
     return QDir(info.path()).filePath(QStringLiteral("ffprobe"));
 }
 
+AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath) {
+    AudioFormat format{fallbackSampleRate, 1};
+    if (const auto own = sndfileFormat(path); own && own->sampleRate >= 1 && own->channels >= 1)
+        return {double(own->sampleRate), own->channels};
+    const auto values = probeFirstAudioStream(
+        path, ffprobePath, {QStringLiteral("sample_rate"), QStringLiteral("channels")});
+    if (const long long rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1)
+        format.sampleRate = static_cast<double>(rate);
+    if (const long long channels = values.value(QStringLiteral("channels"), 0);
+        channels >= 1 && channels <= 1024)
+        format.channels = static_cast<int>(channels);
+    return format;
+}
+
 double probeSampleRate(const QString& path, const QString& ffprobePath) {
     if (const auto format = sndfileFormat(path); format && format->sampleRate >= 1)
         return format->sampleRate;
-    if (const auto rate = probeFirstAudioStream(path, ffprobePath, QStringLiteral("sample_rate"));
-        rate && *rate >= 1)
-        return static_cast<double>(*rate);
+    const auto values = probeFirstAudioStream(path, ffprobePath, {QStringLiteral("sample_rate")});
+    if (const long long rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1)
+        return static_cast<double>(rate);
     return fallbackSampleRate;
 }
 
 int probeChannelCount(const QString& path, const QString& ffprobePath) {
     if (const auto format = sndfileFormat(path); format && format->channels >= 1)
         return format->channels;
-    if (const auto channels = probeFirstAudioStream(path, ffprobePath, QStringLiteral("channels"));
-        channels && *channels >= 1 && *channels <= 1024)
-        return static_cast<int>(*channels);
+    const auto values = probeFirstAudioStream(path, ffprobePath, {QStringLiteral("channels")});
+    if (const long long channels = values.value(QStringLiteral("channels"), 0);
+        channels >= 1 && channels <= 1024)
+        return static_cast<int>(channels);
     return 1;
 }
 

@@ -22,6 +22,13 @@ namespace corvale {
 // else 44100. Never fails. Blocks while ffprobe runs; call it off the GUI thread.
 [[nodiscard]] double probeSampleRate(const QString& path, const QString& ffprobePath);
 
+// Rate and channel count together, with one ffprobe run at most (same rules as the two below).
+struct AudioFormat {
+    double sampleRate = 44100.0;
+    int channels = 1;
+};
+[[nodiscard]] AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath);
+
 // Channel count: libsndfile's, else ffprobe's for the first audio stream, else 1.
 // Blocks while ffprobe runs; call it off the GUI thread.
 [[nodiscard]] int probeChannelCount(const QString& path, const QString& ffprobePath);

@@ -80,7 +80,8 @@ void ProcessingRun::probeInputs() {
     for (qsizetype i = 0; i < paths.size(); ++i) {
         offThread(
             [path = paths[i], ffprobe] {
-                return Probe{probeSampleRate(path, ffprobe), probeChannelCount(path, ffprobe)};
+                const AudioFormat format = probeAudioFormat(path, ffprobe);
+                return Probe{format.sampleRate, format.channels};
             },
             [this, probes, pending, i](Probe probe) {
                 (*probes)[static_cast<std::size_t>(i)] = probe;

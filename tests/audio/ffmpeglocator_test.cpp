@@ -83,6 +83,7 @@ TEST_F(FFmpegLocatorTest, ProbesAWavWithLibsndfile) {
     const QString wav = tone("Call", 22050, 2);
     EXPECT_EQ(probeSampleRate(wav, m_ffprobe), 22050.0);
     EXPECT_EQ(probeChannelCount(wav, m_ffprobe), 2);
+    EXPECT_EQ(probeAudioFormat(wav, m_dir.filePath("no-ffprobe")).channels, 2);
     // libsndfile alone answers for a WAV: no ffprobe needed.
     EXPECT_EQ(probeSampleRate(wav, m_dir.filePath("no-ffprobe")), 22050.0);
 }
@@ -102,6 +103,14 @@ TEST_F(FFmpegLocatorTest, ProbesAContainerLibsndfileCannotOpenWithFFprobe) {
                                   "-map", "0:a", "-c:v", "mpeg4", "-c:a", "aac"}));
     EXPECT_EQ(probeSampleRate(video, m_ffprobe), 32000.0);
     EXPECT_EQ(probeChannelCount(video, m_ffprobe), 1);
+
+    // Both at once, as the run asks, from one ffprobe run.
+    const AudioFormat m4aFormat = probeAudioFormat(m4a, m_ffprobe);
+    EXPECT_EQ(m4aFormat.sampleRate, 48000.0);
+    EXPECT_EQ(m4aFormat.channels, 2);
+    const AudioFormat videoFormat = probeAudioFormat(video, m_ffprobe);
+    EXPECT_EQ(videoFormat.sampleRate, 32000.0);
+    EXPECT_EQ(videoFormat.channels, 1);
 }
 
 TEST_F(FFmpegLocatorTest, UnreadableFilesFallBackTo44100HzAndOneChannel) {
@@ -120,5 +129,7 @@ TEST_F(FFmpegLocatorTest, UnreadableFilesFallBackTo44100HzAndOneChannel) {
         SCOPED_TRACE(path.toStdString());
         EXPECT_EQ(probeSampleRate(path, m_ffprobe), 44100.0);
         EXPECT_EQ(probeChannelCount(path, m_ffprobe), 1);
+        EXPECT_EQ(probeAudioFormat(path, m_ffprobe).sampleRate, 44100.0);
+        EXPECT_EQ(probeAudioFormat(path, m_ffprobe).channels, 1);
     }
 }
