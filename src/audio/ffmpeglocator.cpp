@@ -104,11 +104,13 @@ QString ffprobeBeside(const QString& ffmpegPath) {
 AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath) {
     AudioFormat format{fallbackSampleRate, 1};
     if (const auto own = sndfileFormat(path); own && own->sampleRate >= 1 && own->channels >= 1)
-        return {double(own->sampleRate), own->channels};
+        return {double(own->sampleRate), own->channels, true};
     const auto values = probeFirstAudioStream(
         path, ffprobePath, {QStringLiteral("sample_rate"), QStringLiteral("channels")});
-    if (const long long rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1)
+    if (const long long rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1) {
         format.sampleRate = static_cast<double>(rate);
+        format.rateKnown = true;
+    }
     if (const long long channels = values.value(QStringLiteral("channels"), 0);
         channels >= 1 && channels <= 1024)
         format.channels = static_cast<int>(channels);

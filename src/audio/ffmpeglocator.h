@@ -26,6 +26,7 @@ namespace corvale {
 struct AudioFormat {
     double sampleRate = 44100.0;
     int channels = 1;
+    bool rateKnown = false; // false: sampleRate is the 44100 fallback
 };
 [[nodiscard]] AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath);
 

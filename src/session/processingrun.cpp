@@ -81,7 +81,7 @@ void ProcessingRun::probeInputs() {
         offThread(
             [path = paths[i], ffprobe] {
                 const AudioFormat format = probeAudioFormat(path, ffprobe);
-                return Probe{format.sampleRate, format.channels};
+                return Probe{format.rateKnown ? format.sampleRate : 0.0, format.channels};
             },
             [this, probes, pending, i](Probe probe) {
                 (*probes)[static_cast<std::size_t>(i)] = probe;
@@ -97,10 +97,13 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
         return;
     }
     // Every output is written at the run's rate, so a narrow-band call reference must not
-    // lower the rate of the studio tracks: take the highest native rate of all inputs.
+    // lower the rate of the studio tracks: take the highest native rate of all inputs. A file
+    // whose rate cannot be read (it will fail to convert) does not count.
     m_sampleRate = 0.0;
     for (const Probe& probe : probes)
         m_sampleRate = std::max(m_sampleRate, probe.sampleRate);
+    if (m_sampleRate <= 0.0)
+        m_sampleRate = 44100.0;
     m_referenceChannels = probes.front().channels;
     m_engine = std::make_unique<SyncEngine>(m_sampleRate);
 

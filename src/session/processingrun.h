@@ -65,7 +65,7 @@ private:
         bool analysisStarted = false;
     };
     struct Probe {
-        double sampleRate = 44100.0;
+        double sampleRate = 0.0; // 0: not known
         int channels = 1;
     };
 

@@ -108,6 +108,7 @@ TEST_F(FFmpegLocatorTest, ProbesAContainerLibsndfileCannotOpenWithFFprobe) {
     const AudioFormat m4aFormat = probeAudioFormat(m4a, m_ffprobe);
     EXPECT_EQ(m4aFormat.sampleRate, 48000.0);
     EXPECT_EQ(m4aFormat.channels, 2);
+    EXPECT_TRUE(m4aFormat.rateKnown);
     const AudioFormat videoFormat = probeAudioFormat(video, m_ffprobe);
     EXPECT_EQ(videoFormat.sampleRate, 32000.0);
     EXPECT_EQ(videoFormat.channels, 1);
@@ -131,5 +132,6 @@ TEST_F(FFmpegLocatorTest, UnreadableFilesFallBackTo44100HzAndOneChannel) {
         EXPECT_EQ(probeChannelCount(path, m_ffprobe), 1);
         EXPECT_EQ(probeAudioFormat(path, m_ffprobe).sampleRate, 44100.0);
         EXPECT_EQ(probeAudioFormat(path, m_ffprobe).channels, 1);
+        EXPECT_FALSE(probeAudioFormat(path, m_ffprobe).rateKnown);
     }
 }

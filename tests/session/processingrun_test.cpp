@@ -128,6 +128,8 @@ TEST_F(ProcessingRunTest, FileThatCannotBeConvertedFailsAloneAndProgressStopsSho
     EXPECT_TRUE(item(2).status().is(ProcessingStatus::Kind::complete));
     EXPECT_NEAR(session().overallProgress(), 5.0 / 6.0, 1e-9);
     EXPECT_EQ(session().statusMessage(), QStringLiteral("Done"));
+    // A file whose rate cannot be read does not raise the session's rate.
+    EXPECT_EQ(readWav(resultOf(0).outputURL.toLocalFile()).sampleRate, kRate);
 }
 
 TEST_F(ProcessingRunTest, ReferenceThatCannotBeConvertedEndsTheRunWithTheToolsText) {
