@@ -8,6 +8,8 @@
 #include "audio/samplereader.h"
 #include "support/speechgen.h"
 
+#include "benchsupport.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -31,50 +33,13 @@ namespace {
 
 constexpr int kRate = 48000;
 
-// Best of `runs`; f either returns its own time in ms or is timed whole.
-template <typename F> double bestOfMs(int runs, F&& f) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        double took = 0;
-        if constexpr (std::is_same_v<decltype(f()), double>) {
-            took = f();
-        } else {
-            f();
-            took =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
-        }
-        best = std::min(best, took);
-    }
-    return best;
-}
-
-bool writeHour(const QString& path) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    bool ok = true;
-    for (int m = 0; m < 60 && ok; ++m) {
-        const auto minute = demo::speechLike(60.0, kRate, 300 + m);
-        ok = sf_writef_float(file, minute.data(), sf_count_t(minute.size())) ==
-             sf_count_t(minute.size());
-    }
-    return sf_close(file) == 0 && ok;
-}
-
 } // namespace
 
 int main() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("hour.wav"));
     std::printf("writing a one-hour 48 kHz mono 16-bit WAV...\n");
-    if (!writeHour(path)) {
+    if (!bench::writeSpeechWav(path, 60, 1, kRate, 300)) {
         std::printf("could not write %s\n", qPrintable(path));
         return 1;
     }
@@ -85,18 +50,18 @@ int main() {
 
     const SyncEngine engine(kRate);
     std::size_t frames = 0;
-    const double catMs = bestOfMs(7, [&] {
+    const double catMs = bench::bestOfMs(7, [&] {
         if (std::system(cat.c_str()) != 0)
             std::abort();
     });
-    const double loadMs = bestOfMs(7, [&] {
+    const double loadMs = bench::bestOfMs(7, [&] {
         const auto start = std::chrono::steady_clock::now();
         auto samples = loadSamples(engine, path, 0);
         const auto end = std::chrono::steady_clock::now();
         frames = samples.ok() ? samples.value().size() : 0;
         return std::chrono::duration<double, std::milli>(end - start).count();
     });
-    const double freshListMs = bestOfMs(7, [&] {
+    const double freshListMs = bench::bestOfMs(7, [&] {
         const auto start = std::chrono::steady_clock::now();
         std::vector<float> list(frames);
         const auto end = std::chrono::steady_clock::now();
@@ -105,7 +70,7 @@ int main() {
         return std::chrono::duration<double, std::milli>(end - start).count();
     });
     std::size_t envelopeFrames = 0;
-    const double envelopeMs = bestOfMs(7, [&] {
+    const double envelopeMs = bench::bestOfMs(7, [&] {
         const auto envelope = loadEnvelope(engine, path, 0);
         envelopeFrames = envelope.ok() ? envelope.value().envelope.size() : 0;
     });
@@ -125,7 +90,7 @@ int main() {
     // From here on freed memory stays in the heap, so each list lands in resident pages.
     mallopt(M_MMAP_MAX, 0);
     mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
-    const double residentMs = bestOfMs(7, [&] {
+    const double residentMs = bench::bestOfMs(7, [&] {
         const auto start = std::chrono::steady_clock::now();
         auto samples = loadSamples(engine, path, 0);
         const auto end = std::chrono::steady_clock::now();

@@ -2,6 +2,7 @@
 // Offset detection plus drift analysis of a one-hour 48 kHz track against a one-hour
 // reference, single-threaded: the correlation work given the envelopes (target 100 ms), the
 // envelopes alone, and the whole analysis from sample lists (target 500 ms).
+#include "benchsupport.h"
 #include "support/speechgen.h"
 #include "sync/envelope.h"
 #include "sync/syncengine.h"
@@ -16,18 +17,6 @@ using namespace corvale;
 namespace {
 
 constexpr double kRate = 48000;
-
-template <typename F> double bestOfMs(int runs, F&& f) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        const std::chrono::duration<double, std::milli> took =
-            std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
 
 } // namespace
 
@@ -49,7 +38,7 @@ int main() {
     const SyncEngine engine(kRate);
     const std::int64_t hop = engine.hopSamples();
     std::vector<float> refEnv, trackEnv;
-    const double envelopeMs = bestOfMs(5, [&] {
+    const double envelopeMs = bench::bestOfMs(5, [&] {
         refEnv = blockRMS(reference, hop);
         trackEnv = blockRMS(track, hop);
     });
@@ -57,15 +46,15 @@ int main() {
     OffsetResult offset;
     DriftAnalysis drift;
     const double offsetMs =
-        bestOfMs(7, [&] { offset = engine.detectOffsetFromEnvelopes(refEnv, trackEnv); });
-    const double driftMs = bestOfMs(7, [&] {
+        bench::bestOfMs(7, [&] { offset = engine.detectOffsetFromEnvelopes(refEnv, trackEnv); });
+    const double driftMs = bench::bestOfMs(7, [&] {
         drift = engine.analyzeDriftFromEnvelopes(refEnv, trackEnv, offset.offsetSamples);
     });
-    const double correlationMs = bestOfMs(7, [&] {
+    const double correlationMs = bench::bestOfMs(7, [&] {
         offset = engine.detectOffsetFromEnvelopes(refEnv, trackEnv);
         drift = engine.analyzeDriftFromEnvelopes(refEnv, trackEnv, offset.offsetSamples);
     });
-    const double wholeMs = bestOfMs(5, [&] {
+    const double wholeMs = bench::bestOfMs(5, [&] {
         offset = engine.detectOffset(reference, track);
         drift = engine.analyzeDrift(reference, track, offset.offsetSamples);
     });

@@ -4,6 +4,7 @@
 // fresh child process so that its peak RSS is its own; 10-minute and 60-minute inputs show
 // whether memory grows with the file's length.
 #include "audio/audiooutputwriter.h"
+#include "benchsupport.h"
 #include "support/speechgen.h"
 
 #include <QByteArray>
@@ -45,25 +46,6 @@ double peakRssMB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
-}
-
-bool generateInput(const QString& path, int minutes) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    bool ok = true;
-    for (int m = 0; m < minutes * 6 && ok; ++m) {
-        const auto left = corvale::test::speechLike(10.0, kRate, 100 + m);
-        const auto right = corvale::test::speechLike(10.0, kRate, 5000 + m);
-        const auto both = corvale::test::interleave(left, right);
-        ok = sf_writef_float(file, both.data(), sf_count_t(left.size())) == sf_count_t(left.size());
-    }
-    return sf_close(file) == 0 && ok;
 }
 
 // The least any design that reads the input twice and writes a mono file must do.
@@ -184,7 +166,7 @@ int main(int argc, char** argv) {
     for (const int minutes : {10, 60}) {
         const QString input = dir.filePath(QStringLiteral("in-%1.wav").arg(minutes));
         const QString output = dir.filePath(QStringLiteral("out.wav"));
-        if (!generateInput(input, minutes))
+        if (!corvale::bench::writeSpeechWav(input, minutes, 2, kRate, 100))
             return 1;
         Figure floorBest{1e9, 0}, writerBest{1e9, 0};
         for (int round = 0; round < 3; ++round) {
