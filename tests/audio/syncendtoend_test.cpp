@@ -157,28 +157,26 @@ protected:
 
     QTemporaryDir m_dir;
     static inline std::vector<float>* s_world = nullptr;
+    static void expectLinedUp(const Outcome& o) {
+        ::testing::Test::RecordProperty(
+            "misplacementStartEndOpposite",
+            QString::asprintf("%.3f %.3f %.3f", o.startError, o.endError, o.oppositeEndError)
+                .toStdString());
+        EXPECT_LE(std::abs(o.startError), 0.1) << o.startError;
+        EXPECT_LE(std::abs(o.endError), 0.1) << o.endError;
+        // Corrections in the other direction double the drift instead of removing it.
+        EXPECT_GT(std::abs(o.oppositeEndError), 0.5) << o.oppositeEndError;
+    }
+
     static inline std::vector<float>* s_reference = nullptr;
 };
 
 } // namespace
 
 TEST_F(SyncEndToEnd, LateTrackGainingSevenTenthsLinesUpAtStartAndEnd) {
-    const Outcome o = run(12.3, 0.7);
-    RecordProperty("misplacementStartEndOpposite",
-                   QString::asprintf("%.3f %.3f %.3f", o.startError, o.endError, o.oppositeEndError)
-                       .toStdString());
-    EXPECT_LE(std::abs(o.startError), 0.1) << o.startError;
-    EXPECT_LE(std::abs(o.endError), 0.1) << o.endError;
-    // Corrections in the other direction double the drift instead of removing it.
-    EXPECT_GT(std::abs(o.oppositeEndError), 0.5) << o.oppositeEndError;
+    expectLinedUp(run(12.3, 0.7));
 }
 
 TEST_F(SyncEndToEnd, EarlyTrackLosingSevenTenthsLinesUpAtStartAndEnd) {
-    const Outcome o = run(-7.7, -0.7);
-    RecordProperty("misplacementStartEndOpposite",
-                   QString::asprintf("%.3f %.3f %.3f", o.startError, o.endError, o.oppositeEndError)
-                       .toStdString());
-    EXPECT_LE(std::abs(o.startError), 0.1) << o.startError;
-    EXPECT_LE(std::abs(o.endError), 0.1) << o.endError;
-    EXPECT_GT(std::abs(o.oppositeEndError), 0.5) << o.oppositeEndError;
+    expectLinedUp(run(-7.7, -0.7));
 }
