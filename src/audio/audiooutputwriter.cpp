@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audiooutputwriter.h"
 
+#include "publishfile.h"
 #include "sync/vectorops.h"
 
 #include <QByteArray>
@@ -183,7 +184,9 @@ public:
         return Done{};
     }
 
-    Result<Done> commit() {
+    // Publishes the finished file under its name, never replacing anything there: a name
+    // taken meanwhile gives way to the next one nextName offers. Returns the path written.
+    Result<QString> commit(const NextName& nextName) {
         const int closeError = sf_close(m_file);
         m_file = nullptr;
         if (closeError != SF_ERR_NO_ERROR)
@@ -191,10 +194,15 @@ public:
         const int fd = std::exchange(m_fd, -1);
         if (::close(fd) != 0)
             return systemError(errno);
-        if (::rename(m_tempPath.constData(), m_finalPath.constData()) != 0)
-            return systemError(errno);
+        const Published published =
+            publishUnderFreeName(m_tempPath, QFile::decodeName(m_finalPath), nextName);
+        if (published.error == EEXIST)
+            return CorvaleError::cannotWriteAudio(
+                QStringLiteral("“%1” already exists").arg(QFile::decodeName(m_finalPath)));
+        if (published.error != 0)
+            return systemError(published.error);
         m_tempPath.clear();
-        return Done{};
+        return published.path;
     }
 
 private:
@@ -356,10 +364,15 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
 
 } // namespace
 
-Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const QString& output,
-                                      std::stop_token stop) const {
+Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const QString& output,
+                                         std::stop_token stop, const NextName& nextName) const {
     if (parts.empty())
         return CorvaleError::cannotWriteAudio(QStringLiteral("no parts to write"));
+    for (const SyncPart& part : parts) {
+        // A position made from it would be undefined; no output is better than a wrong one.
+        if (!std::isfinite(part.offsetSeconds))
+            return CorvaleError::cannotWriteAudio(QStringLiteral("invalid part offset"));
+    }
 
     if (stop.stop_requested())
         return CorvaleError::cancelled();
@@ -375,7 +388,7 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
 
     PartialOutput out;
     if (auto r = out.create(output, sampleRate); !r)
-        return r;
+        return r.error();
 
     std::vector<const SyncPart*> ordered;
     ordered.reserve(parts.size());
@@ -410,7 +423,7 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
         const std::int64_t lead = std::max<std::int64_t>(start, 0);
         if (out.length() < lead) {
             if (auto r = out.appendSilence(lead - out.length()); !r)
-                return r;
+                return r.error();
         }
         const std::int64_t trim = std::max<std::int64_t>(-start, 0);
         const auto corrections = planCorrections(part->driftPoints, trim, *map, rate);
@@ -418,9 +431,9 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
                           ? copyWithCorrections<short>(in, out, corrections, channel, trim, stop)
                           : copyWithCorrections<float>(in, out, corrections, channel, trim, stop);
         if (!copied)
-            return copied;
+            return copied.error();
     }
-    return out.commit();
+    return out.commit(nextName);
 }
 
 Result<std::vector<bool>> AudioOutputWriter::quietMap(const QString& inputWAV, std::int64_t channel,

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "publishfile.h"
 #include "result.h"
 #include "sync/synctypes.h"
 
@@ -42,12 +43,15 @@ public:
     std::int64_t silenceWindowSamples = 441;
     std::int64_t searchRadiusSamples = 661500;
 
-    // Writes under a temporary name in the output's folder and renames it into place only on
-    // success; on failure or cancellation nothing is left behind and an existing file of the
-    // output's name is untouched. Errors: cannotWriteAudio, the library's error (passedOn),
-    // cancelled.
-    [[nodiscard]] Result<Done> write(const std::vector<SyncPart>& parts, const QString& output,
-                                     std::stop_token stop = {}) const;
+    // Writes under a temporary name in the output's folder and publishes it under output only
+    // when complete, never replacing anything there (a dangling link included): when the name
+    // was taken meanwhile, nextName offers the next one. Returns the path really written. On
+    // failure or cancellation nothing is left behind. Errors: cannotWriteAudio (also for a
+    // part whose offset is not finite, and for a name taken with no next one), the library's
+    // or system's error (passedOn), cancelled.
+    [[nodiscard]] Result<QString> write(const std::vector<SyncPart>& parts, const QString& output,
+                                        std::stop_token stop = {},
+                                        const NextName& nextName = {}) const;
 
     // The quiet map write() makes of one channel of a WAV file (channel clamped).
     [[nodiscard]] Result<std::vector<bool>> quietMap(const QString& inputWAV, std::int64_t channel,

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ffmpeglocator.h"
 
+#include "toolrunner.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <sndfile.h>
 
@@ -40,6 +43,7 @@ QHash<QString, long long> probeFirstAudioStream(const QString& path, const QStri
     QProcess probe;
     probe.setStandardInputFile(QProcess::nullDevice());
     probe.setStandardErrorFile(QProcess::nullDevice());
+    bindChildToParent(probe);
     probe.start(ffprobePath,
                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                  QStringLiteral("a:0"), QStringLiteral("-show_entries"),
@@ -70,16 +74,26 @@ QHash<QString, long long> probeFirstAudioStream(const QString& path, const QStri
 
 } // namespace
 
-QStringList ffmpegCandidates() {
+QStringList toolCandidates(const QString& name) {
     QStringList candidates;
     if (QCoreApplication::instance() != nullptr) {
         const QString appDir = QCoreApplication::applicationDirPath();
-        candidates << QDir::cleanPath(appDir + QStringLiteral("/../share/corvale/ffmpeg"))
-                   << QDir::cleanPath(appDir + QStringLiteral("/ffmpeg"));
+        candidates << QDir::cleanPath(appDir + QStringLiteral("/../share/corvale/") + name)
+                   << QDir::cleanPath(appDir + QLatin1Char('/') + name);
     }
-    candidates << QStringLiteral("/opt/homebrew/bin/ffmpeg")
-               << QStringLiteral("/usr/local/bin/ffmpeg") << QStringLiteral("/usr/bin/ffmpeg");
+    // Where Linux users keep their tools: whatever the search path finds.
+    if (const QString onPath = QStandardPaths::findExecutable(name); !onPath.isEmpty())
+        candidates << onPath;
+    for (const char* folder : {"/opt/homebrew/bin/", "/usr/local/bin/", "/usr/bin/"}) {
+        const QString path = QString::fromLatin1(folder) + name;
+        if (!candidates.contains(path))
+            candidates << path;
+    }
     return candidates;
+}
+
+QStringList ffmpegCandidates() {
+    return toolCandidates(QStringLiteral("ffmpeg"));
 }
 
 std::optional<QString> findFFmpeg() {
@@ -99,6 +113,18 @@ QString ffprobeBeside(const QString& ffmpegPath) {
         return {};
     const QFileInfo info(ffmpegPath);
     return QDir(info.path()).filePath(QStringLiteral("ffprobe"));
+}
+
+QString findFFprobe(const QString& ffmpegPath) {
+    // The one beside the chosen ffmpeg belongs with it; otherwise look where ffmpeg is looked for.
+    const QString beside = ffprobeBeside(ffmpegPath);
+    if (!beside.isEmpty() && QFileInfo(beside).isExecutable())
+        return beside;
+    for (const QString& candidate : toolCandidates(QStringLiteral("ffprobe"))) {
+        if (QFileInfo(candidate).isExecutable())
+            return candidate;
+    }
+    return {};
 }
 
 AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath) {

@@ -8,15 +8,20 @@
 
 namespace corvale {
 
-// The candidate paths for ffmpeg, in order: ../share/corvale/ffmpeg and ffmpeg beside the
-// executable (when an application object exists), then the fixed install paths.
+// Where a tool is looked for, in order: ../share/corvale/NAME and NAME beside the executable
+// (when an application object exists), the executable NAME on PATH, then the fixed install
+// paths /opt/homebrew/bin, /usr/local/bin and /usr/bin.
+[[nodiscard]] QStringList toolCandidates(const QString& name);
 [[nodiscard]] QStringList ffmpegCandidates();
-// The first candidate that exists (existence only; the search path is not consulted).
+// The first candidate that exists.
 [[nodiscard]] std::optional<QString> findFFmpeg();
 [[nodiscard]] std::optional<QString> findFFmpeg(const QStringList& candidates);
 
 // ffprobe beside the given ffmpeg (same folder), or ffmpegPath with its name replaced.
 [[nodiscard]] QString ffprobeBeside(const QString& ffmpegPath);
+// The executable ffprobe beside ffmpegPath, else the first executable ffprobe candidate;
+// empty when there is none.
+[[nodiscard]] QString findFFprobe(const QString& ffmpegPath);
 
 // Native sample rate: libsndfile's rate, else the first audio stream's rate from ffprobe,
 // else 44100. Never fails. Blocks while ffprobe runs; call it off the GUI thread.

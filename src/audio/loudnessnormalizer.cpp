@@ -183,22 +183,26 @@ void LoudnessNormalizer::applyGain(const QString& path, double gainDb, std::stop
         return;
     }
     const QString temporary = temporaryPathFor(path);
-    runFFmpeg(gainArguments(path, gainDb, temporary), std::move(stop), context,
-              [path, temporary, done = std::move(done)](const NormalizerResult<QString>& output) {
-                  if (!output) {
-                      done(output.error());
-                      return;
-                  }
-                  // One rename replaces the file atomically: at every moment either the
-                  // original or the processed copy is under the file's name. QFile::rename
-                  // refuses to overwrite, so the system call is used.
-                  if (std::rename(QFile::encodeName(temporary).constData(),
-                                  QFile::encodeName(path).constData()) != 0) {
-                      done(errorOf(NormalizerError::Kind::fileSystem, qt_error_string(errno)));
-                      return;
-                  }
-                  done(Done{});
-              });
+    runFFmpeg(
+        gainArguments(path, gainDb, temporary), stop, context,
+        [path, temporary, stop, done = std::move(done)](const NormalizerResult<QString>& output) {
+            if (!output) {
+                // A stopped pass leaves no half-written file in the user's folder.
+                if (stop.stop_requested())
+                    QFile::remove(temporary);
+                done(output.error());
+                return;
+            }
+            // One rename replaces the file atomically: at every moment either the
+            // original or the processed copy is under the file's name. QFile::rename
+            // refuses to overwrite, so the system call is used.
+            if (std::rename(QFile::encodeName(temporary).constData(),
+                            QFile::encodeName(path).constData()) != 0) {
+                done(errorOf(NormalizerError::Kind::fileSystem, qt_error_string(errno)));
+                return;
+            }
+            done(Done{});
+        });
 }
 
 void LoudnessNormalizer::normalize(const QString& path, double target, std::stop_token stop,

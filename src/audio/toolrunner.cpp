@@ -11,8 +11,10 @@
 
 #include <csignal>
 #include <optional>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace corvale {
 namespace {
@@ -99,6 +101,7 @@ public:
         setStandardInputFile(QProcess::nullDevice());
         setStandardOutputFile(QProcess::nullDevice());
         setProcessChannelMode(QProcess::SeparateChannels);
+        bindChildToParent(*this);
 
         // Drained while running so that a talkative child can never fill the pipe.
         connect(this, &QProcess::readyReadStandardError, this,
@@ -176,6 +179,16 @@ bool waitForAll(const QList<qint64>& pids, QDeadlineTimer deadline) {
 }
 
 } // namespace
+
+void bindChildToParent(QProcess& process) {
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        // Runs in the child between fork and exec: only async-signal-safe calls here.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) // the parent died before the line above took effect
+            ::_exit(127);
+    });
+}
 
 void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* context,
              std::function<void(ToolOutcome)> done) {

@@ -9,6 +9,7 @@
 #include <stop_token>
 
 class QObject;
+class QProcess;
 
 namespace corvale {
 
@@ -33,6 +34,10 @@ struct ToolInvocation {
 // which must live on the calling thread: destroying context kills it without a call.
 void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* context,
              std::function<void(ToolOutcome)> done);
+
+// Makes the child die with this process, even when this process is killed with SIGKILL, so
+// no tool is left writing after its run is gone. Call before start().
+void bindChildToParent(QProcess& process);
 
 // Ends every child started by runTool that is still running (SIGTERM, then SIGKILL after
 // timeoutMs) and waits for them. For the way out of the process.

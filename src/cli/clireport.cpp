@@ -29,6 +29,17 @@ QString signedOffset(double seconds) {
            formatOffset(std::fabs(seconds));
 }
 
+// A few words for the table's Warnings column; the full message is in --json.
+QString shortWarning(const QString& code) {
+    if (code == QStringLiteral("LOW_OFFSET_CONFIDENCE"))
+        return QStringLiteral("uncertain offset");
+    if (code == QStringLiteral("SPARSE_DRIFT_COVERAGE"))
+        return QStringLiteral("drift gap");
+    if (code == QStringLiteral("NORMALIZATION_FAILED"))
+        return QStringLiteral("not normalized");
+    return code.toLower().replace(QLatin1Char('_'), QLatin1Char(' '));
+}
+
 double finalDrift(const DriftAnalysis& drift) {
     return drift.points.empty() ? 0.0 : drift.points.back().driftSeconds;
 }
@@ -52,7 +63,8 @@ QString resultTable(const AppViewModel& session) {
         QStringList row{QFileInfo(item->url().toLocalFile()).fileName()};
         const SyncResult* result = item->status().result();
         if (!result) {
-            row << statusText(item->status());
+            // A tool's text can run over several lines; --json carries all of it.
+            row << statusText(item->status()).section(QLatin1Char('\n'), 0, 0).trimmed();
             rows << row;
             continue;
         }
@@ -60,7 +72,7 @@ QString resultTable(const AppViewModel& session) {
         const bool applied = analysis && analysis->drift.driftApplied;
         QStringList codes;
         for (const SyncWarning& warning : result->warnings)
-            codes << warning.code;
+            codes << shortWarning(warning.code);
         QStringList outputs;
         for (const QString& path : outputsOf(*result))
             outputs << outputDir.relativeFilePath(path);

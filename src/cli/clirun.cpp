@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <csignal>
+
 namespace corvale::cli {
 namespace {
 
@@ -33,6 +35,11 @@ QUrl localUrl(const QString& path) {
     return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
 }
 
+// A tool's multi-line text in one line of a table or a status block.
+QString firstLine(const QString& text) {
+    return text.section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
 QString progressBar(double progress, int width) {
     const int filled = int(progress * width + 0.5);
     return QLatin1Char('[') + QString(filled, QLatin1Char('#')) +
@@ -48,38 +55,40 @@ CliRun::CliRun(CliOptions options, QTextStream& out, QTextStream& err, bool term
 
 CliRun::~CliRun() {
     m_session.reset();
-    Preferences::clearOverrides();
 }
 
-void CliRun::applyPreferenceOverrides() const {
-    const CliOptions& o = m_options;
+RunSettings runSettingsFor(const CliOptions& o) {
+    RunSettings settings = RunSettings::fromPreferences();
     if (o.normalizeTarget) {
-        Preferences::setOverride(QStringLiteral("normalizeLoudness"), true);
-        Preferences::setOverride(QStringLiteral("targetLUFS"), *o.normalizeTarget);
+        settings.normalizeLoudness = true;
+        settings.targetLUFS = *o.normalizeTarget;
     }
     if (o.noNormalize)
-        Preferences::setOverride(QStringLiteral("normalizeLoudness"), false);
+        settings.normalizeLoudness = false;
     if (o.labelNumber) {
-        Preferences::setOverride(QStringLiteral("finderLabelEnabled"), true);
-        Preferences::setOverride(QStringLiteral("finderLabelNumber"), *o.labelNumber);
+        settings.labelEnabled = true;
+        settings.labelNumber = *o.labelNumber;
     }
     if (o.noLabel)
-        Preferences::setOverride(QStringLiteral("finderLabelEnabled"), false);
+        settings.labelEnabled = false;
     if (o.fullNames)
-        Preferences::setOverride(QStringLiteral("renameForDropbox"), false);
-    if (o.noAutoPopulate)
-        Preferences::setOverride(QStringLiteral("autoPopulateFiles"), false);
+        settings.renameForDropbox = false;
     if (o.noSound)
-        Preferences::setOverride(QStringLiteral("chimeWhenDone"), false);
+        settings.chimeWhenDone = false;
+    return settings;
 }
 
 void CliRun::start() {
-    applyPreferenceOverrides();
     m_host = std::make_unique<TerminalHost>(m_err, m_terminal);
     std::optional<QString> ffmpeg = findFFmpeg();
-    if (!m_options.ffmpegPath.isEmpty())
-        ffmpeg = QFileInfo::exists(m_options.ffmpegPath) ? std::optional(m_options.ffmpegPath)
-                                                         : std::nullopt;
+    if (!m_options.ffmpegPath.isEmpty()) {
+        if (!QFileInfo(m_options.ffmpegPath).isFile()) {
+            m_err << "corvale-sync: --ffmpeg: no such file: " << m_options.ffmpegPath << Qt::endl;
+            finish(exitUsage);
+            return;
+        }
+        ffmpeg = m_options.ffmpegPath;
+    }
     m_session = std::make_unique<AppViewModel>(ffmpeg, m_host.get());
     AppViewModel& session = *m_session;
 
@@ -89,7 +98,17 @@ void CliRun::start() {
         finish(exitUsage);
         return;
     }
-    session.addReferenceFile(localUrl(m_options.reference));
+    if (!m_options.outputFolder.isEmpty()) {
+        const QFileInfo folder(m_options.outputFolder);
+        if (folder.exists() && !folder.isDir()) {
+            m_err << "corvale-sync: the output folder is a file, not a folder: "
+                  << m_options.outputFolder << Qt::endl;
+            finish(exitUsage);
+            return;
+        }
+    }
+    session.addReferenceFile(localUrl(m_options.reference),
+                             !m_options.noAutoPopulate && Preferences::autoPopulateFiles());
     QList<QUrl> files;
     for (const QString& file : m_options.files)
         files << localUrl(file);
@@ -121,11 +140,22 @@ void CliRun::start() {
                 redraw();
             else
                 m_err << QFileInfo(item->url().toLocalFile()).fileName() << ": "
-                      << statusText(item->status()) << Qt::endl;
+                      << firstLine(statusText(item->status())) << Qt::endl;
+            checkStreams();
         });
     }
     connect(&session, &AppViewModel::runEnded, this, &CliRun::onRunEnded, Qt::QueuedConnection);
-    session.startProcessing();
+    session.startProcessing(runSettingsFor(m_options));
+}
+
+bool CliRun::checkStreams() {
+    if (m_out.status() == QTextStream::Ok && m_err.status() == QTextStream::Ok)
+        return true;
+    if (m_session && m_session->runUnderWay() && m_signal == 0) {
+        m_signal = SIGPIPE;
+        m_session->cancelProcessing();
+    }
+    return false;
 }
 
 void CliRun::showLive() {
@@ -135,8 +165,9 @@ void CliRun::showLive() {
     if (!m_terminal) {
         if (session.statusMessage() != m_lastStatus) {
             m_lastStatus = session.statusMessage();
-            m_err << m_lastStatus << Qt::endl;
+            m_err << firstLine(m_lastStatus) << Qt::endl;
         }
+        checkStreams();
         return;
     }
     QStringList lines;
@@ -146,58 +177,67 @@ void CliRun::showLive() {
     for (const AudioFileItem* item : session.individualFiles()) {
         lines << QStringLiteral("  ") +
                      QFileInfo(item->url().toLocalFile()).fileName().leftJustified(nameWidth + 2) +
-                     statusText(item->status());
+                     firstLine(statusText(item->status()));
     }
     lines << progressBar(session.overallProgress(), 30) +
                  QStringLiteral(" %1%  ").arg(int(session.overallProgress() * 100 + 0.5), 3) +
-                 session.statusMessage();
+                 firstLine(session.statusMessage());
     if (m_drawnLines > 0)
         m_err << "\x1b[" << m_drawnLines << 'A';
     for (const QString& line : lines)
         m_err << "\x1b[2K" << line << '\n';
     m_err << Qt::flush;
     m_drawnLines = int(lines.size());
+    checkStreams();
 }
 
-void CliRun::interrupt() {
+void CliRun::interrupt(int signal) {
     if (!m_session || m_finished)
         return;
-    if (m_interrupted) {
-        // A second Ctrl-C does not wait for the run to wind down.
+    if (m_signal != 0) {
+        // A second signal does not wait for the run to wind down.
         m_session->shutdown(2000);
-        finish(exitInterrupted);
+        finish(128 + m_signal);
         return;
     }
-    m_interrupted = true;
+    m_signal = signal;
+    if (!m_session->runUnderWay()) {
+        finish(128 + signal);
+        return;
+    }
     m_err << (m_terminal ? "\n" : "") << "Cancelling…" << Qt::endl;
     m_session->cancelProcessing();
 }
 
-void CliRun::onRunEnded() {
+void CliRun::onRunEnded(RunOutcome outcome) {
     const AppViewModel& session = *m_session;
     showLive();
-    if (m_interrupted) {
+    if (outcome == RunOutcome::cancelled) {
         m_err << "Cancelled" << Qt::endl;
-        finish(exitInterrupted);
+        finish(128 + (m_signal != 0 ? m_signal : SIGINT));
         return;
     }
-    bool allComplete = true;
-    for (const AudioFileItem* item : session.individualFiles())
-        allComplete = allComplete && item->status().is(ProcessingStatus::Kind::complete);
-    const bool runOk = session.statusMessage() == QStringLiteral("Done");
     if (m_options.json) {
-        m_out << QJsonDocument(resultJson(session)).toJson(QJsonDocument::Indented) << Qt::flush;
+        QJsonObject json = resultJson(session);
+        json[QStringLiteral("outcome")] = rawValue(outcome);
+        m_out << QJsonDocument(json).toJson(QJsonDocument::Indented) << Qt::flush;
     } else {
         m_out << '\n' << resultTable(session);
-        m_out << '\n' << session.statusMessage();
+        m_out << '\n' << firstLine(session.statusMessage());
         if (session.elapsedTime())
             m_out << " in " << *session.elapsedTime();
-        m_out << " — outputs in " << session.effectiveOutputFolder().toLocalFile() << '\n';
+        if (outcome != RunOutcome::failed)
+            m_out << " — outputs in " << session.effectiveOutputFolder().toLocalFile();
+        m_out << '\n';
         if (const int review = session.reviewCount())
             m_out << review << (review == 1 ? " sync needs" : " syncs need") << " review\n";
         m_out << Qt::flush;
     }
-    finish(runOk && allComplete ? exitOk : exitFailed);
+    if (!checkStreams()) {
+        finish(128 + SIGPIPE);
+        return;
+    }
+    finish(outcome == RunOutcome::succeeded ? exitOk : exitFailed);
 }
 
 void CliRun::finish(int code) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "clioptions.h"
+#include "session/runsettings.h"
 
 #include <QObject>
 #include <QTextStream>
@@ -15,8 +16,11 @@ class SessionHost;
 
 namespace corvale::cli {
 
-// Exit codes of corvale-sync.
+// Exit codes of corvale-sync; a run stopped by a signal exits with 128 + its number.
 enum ExitCode : int { exitOk = 0, exitFailed = 1, exitUsage = 2, exitInterrupted = 130 };
+
+// The run's settings: the preferences as stored, with this run's options over them.
+[[nodiscard]] RunSettings runSettingsFor(const CliOptions& options);
 
 // One command-line sync: sets up the session from the options, shows live status on err
 // (a redrawn block on a terminal, plain lines otherwise), and prints the results on out as a
@@ -30,16 +34,18 @@ public:
 
     // Starts the run; finished(code) follows. A usage problem finishes at once.
     void start();
-    // Ctrl-C: the first cancels the run cleanly, a second one stops at once.
-    void interrupt();
+    // SIGINT, SIGTERM or SIGHUP: the first cancels the run cleanly and ends with 128 + signal,
+    // a second one stops at once.
+    void interrupt(int signal = 2);
 
 signals:
     void finished(int exitCode);
 
 private:
-    void applyPreferenceOverrides() const;
     void showLive();
-    void onRunEnded();
+    void onRunEnded(RunOutcome outcome);
+    // A terminal or pipe that can no longer be written to (the reader went away) cancels.
+    bool checkStreams();
     void finish(int code);
 
     CliOptions m_options;
@@ -50,7 +56,7 @@ private:
     std::unique_ptr<AppViewModel> m_session;
     int m_drawnLines = 0;
     bool m_redrawQueued = false;
-    bool m_interrupted = false;
+    int m_signal = 0; // the signal that cancelled the run, if any
     bool m_finished = false;
     QString m_lastStatus;
 };

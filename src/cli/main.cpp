@@ -21,14 +21,17 @@ namespace {
 
 int g_signalPipe[2] = {-1, -1};
 
-void onSignal(int) {
-    const char byte = 1;
+void onSignal(int signal) {
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const auto ignored = ::write(g_signalPipe[1], &byte, 1);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader that went away (corvale-sync … | head) is noticed as a failed write, which
+    // cancels the run cleanly, instead of killing the process mid-write.
+    ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Corvale"));
     QCoreApplication::setApplicationName(QStringLiteral("Corvale"));
@@ -75,15 +78,16 @@ int main(int argc, char** argv) {
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        ::sigaction(SIGINT, &action, nullptr);
-        ::sigaction(SIGTERM, &action, nullptr);
+        // A closed terminal or a dropped SSH session ends the run as cleanly as Ctrl-C.
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            ::sigaction(signal, &action, nullptr);
     }
     CliRun run(options, out, err, ::isatty(STDERR_FILENO) == 1);
     QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &run, [&] {
         char byte = 0;
-        [[maybe_unused]] const auto ignored = ::read(g_signalPipe[0], &byte, 1);
-        run.interrupt();
+        if (::read(g_signalPipe[0], &byte, 1) == 1)
+            run.interrupt(static_cast<unsigned char>(byte));
     });
     int code = exitOk;
     QObject::connect(&run, &CliRun::finished, &app, [&](int exitCode) {

@@ -85,6 +85,10 @@ int AppViewModel::reviewCount() const {
 }
 
 void AppViewModel::startProcessing() {
+    startProcessing(RunSettings::fromPreferences());
+}
+
+void AppViewModel::startProcessing(const RunSettings& settings) {
     if (!canSync())
         return;
     const QUrl output = effectiveOutputFolder();
@@ -93,22 +97,39 @@ void AppViewModel::startProcessing() {
     setElapsedTime(std::nullopt);
     setStatusMessage(QStringLiteral("Starting…"));
     m_processingStartTime = QDateTime::currentDateTimeUtc();
-    ProcessingRun::Inputs inputs;
+    ProcessingRun::Request request;
     m_analyses.clear();
     for (AudioFileItem* item : m_files) {
         item->setStatus(ProcessingStatus::waiting());
-        inputs.items.append(QPointer<AudioFileItem>(item));
+        request.items.append(QPointer<AudioFileItem>(item));
     }
-    inputs.reference = m_referenceFile;
-    inputs.outputFolder = output.toLocalFile();
-    inputs.ffmpegPath = *m_ffmpegPath;
-    m_run = new ProcessingRun(this, std::move(inputs), &m_pool);
+    request.reference = m_referenceFile;
+    request.outputFolder = output.toLocalFile();
+    request.ffmpegPath = *m_ffmpegPath;
+    request.settings = settings;
+    m_runSettings = settings;
+    ProcessingRun* run = new ProcessingRun(std::move(request), &m_pool, this);
+    m_run = run;
+    // Reports of a run that is no longer the current one are ignored; after a cancel the
+    // status line belongs to the user's action, not to the winding-down run.
+    connect(run, &ProcessingRun::statusMessageChanged, this, [this, run](const QString& text) {
+        if (run == m_run && !run->isCancelled())
+            setStatusMessage(text);
+    });
+    connect(run, &ProcessingRun::progressChanged, this, [this, run](double progress) {
+        if (run == m_run)
+            setOverallProgress(progress);
+    });
+    connect(run, &ProcessingRun::analysisReady, this, [this, run](const ItemAnalysis& analysis) {
+        if (run == m_run && analysis.item)
+            m_analyses.insert(analysis.item->id(), analysis);
+    });
     connect(
-        m_run, &ProcessingRun::ended, this, [this, run = m_run] { finishRun(run); },
-        Qt::QueuedConnection);
+        run, &ProcessingRun::ended, this,
+        [this, run](RunOutcome outcome) { finishRun(run, outcome); }, Qt::QueuedConnection);
     updateCanSync();
     // Started from the event loop so that startProcessing returns at once.
-    QTimer::singleShot(0, m_run, &ProcessingRun::start);
+    QTimer::singleShot(0, run, &ProcessingRun::start);
 }
 
 void AppViewModel::cancelProcessing() {
@@ -123,31 +144,30 @@ void AppViewModel::cancelProcessing() {
     }
 }
 
-void AppViewModel::finishRun(ProcessingRun* run) {
+void AppViewModel::finishRun(ProcessingRun* run, RunOutcome outcome) {
     if (run != m_run)
         return;
     m_lastReserved = run->reservedOutputPaths();
-    const bool cancelled = run->isCancelled();
-    const bool failed = run->failed();
     m_run = nullptr;
     run->deleteLater();
     setIsProcessing(false);
     updateCanSync();
-    emit runEnded();
-    if (cancelled) {
+    if (outcome == RunOutcome::cancelled) {
+        emit runEnded(outcome);
         if (m_headlessMode)
             endHeadless();
         return;
     }
-    if (!failed)
+    if (outcome != RunOutcome::failed)
         setStatusMessage(QStringLiteral("Done"));
     const double elapsed =
         m_processingStartTime.isValid()
             ? double(m_processingStartTime.msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0
             : 0.0;
     setElapsedTime(formatElapsed(elapsed));
-    if (Preferences::chimeWhenDone())
-        m_host->playSound(Preferences::completionSound());
+    if (m_runSettings.chimeWhenDone)
+        m_host->playSound(m_runSettings.completionSound);
+    emit runEnded(outcome);
     if (m_headlessMode)
         QTimer::singleShot(1500, this, [this] { endHeadless(); });
 }
@@ -191,16 +211,12 @@ void AppViewModel::shutdown(int timeoutMs) {
         return;
     ProcessingRun* run = m_run;
     m_run = nullptr;
+    // From here on nothing the run reports reaches this session.
+    disconnect(run, nullptr, this, nullptr);
     if (!run->shutdown(timeoutMs))
         run->setParent(nullptr); // a task still holds it: never destroy it under that task
     else
         delete run;
-}
-
-void AppViewModel::runSetStatusMessage(const ProcessingRun* run, const QString& text) {
-    // After a cancel the status line belongs to the user's action, not the winding-down run.
-    if (run == m_run && !run->isCancelled())
-        setStatusMessage(text);
 }
 
 std::optional<ItemAnalysis> AppViewModel::analysisOf(const AudioFileItem* item) const {
@@ -210,16 +226,6 @@ std::optional<ItemAnalysis> AppViewModel::analysisOf(const AudioFileItem* item) 
     if (found == m_analyses.constEnd())
         return std::nullopt;
     return *found;
-}
-
-void AppViewModel::runRecordAnalysis(const ProcessingRun* run, const ItemAnalysis& analysis) {
-    if (run == m_run && analysis.item)
-        m_analyses.insert(analysis.item->id(), analysis);
-}
-
-void AppViewModel::runSetProgress(const ProcessingRun* run, double progress) {
-    if (run == m_run)
-        setOverallProgress(progress);
 }
 
 void AppViewModel::setIsProcessing(bool on) {

@@ -3,6 +3,7 @@
 
 #include "audiofileitem.h"
 #include "itemanalysis.h"
+#include "runsettings.h"
 #include "sessionhost.h"
 
 #include <QDateTime>
@@ -72,6 +73,8 @@ public:
 
     // File selection. Changes are refused while a run is under way.
     void addReferenceFile(const QUrl& url);
+    // As above, with auto-populate on or off for this call instead of the preference.
+    void addReferenceFile(const QUrl& url, bool autoPopulateFiles);
     void addIndividualFiles(const QList<QUrl>& urls);
     void removeFile(const AudioFileItem* item);
     void clearIndividualFiles();
@@ -79,7 +82,9 @@ public:
     void chooseIndividualFiles();
     void autoPopulate(const QUrl& reference);
 
+    // Starts a run with the preferences as they are now, or with the given settings.
     void startProcessing();
+    void startProcessing(const RunSettings& settings);
     void cancelProcessing();
     void resetSession();
     void endHeadless();
@@ -93,11 +98,6 @@ public:
     // stereo verdict, drift figures); for reports that need more than the item's result.
     [[nodiscard]] std::optional<ItemAnalysis> analysisOf(const AudioFileItem* item) const;
 
-    // Used by the run; ignored unless run is the current one.
-    void runSetStatusMessage(const ProcessingRun* run, const QString& text);
-    void runSetProgress(const ProcessingRun* run, double progress);
-    void runRecordAnalysis(const ProcessingRun* run, const ItemAnalysis& analysis);
-
 signals:
     void referenceFileChanged();
     void individualFilesChanged();
@@ -108,8 +108,9 @@ signals:
     void elapsedTimeChanged();
     void headlessModeChanged();
     void canSyncChanged();
-    // Emitted when a run has fully ended (after its cleanup), cancelled or not.
-    void runEnded();
+    // Emitted last when a run has fully ended (after its cleanup, the status, the elapsed
+    // time and the sound), cancelled or not, with how it ended.
+    void runEnded(corvale::RunOutcome outcome);
 
 private:
     void setIsProcessing(bool on);
@@ -117,7 +118,7 @@ private:
     void setStatusMessage(const QString& text);
     void setElapsedTime(const std::optional<QString>& text);
     void setFiles(QList<AudioFileItem*> files);
-    void finishRun(ProcessingRun* run);
+    void finishRun(ProcessingRun* run, RunOutcome outcome);
     void updateCanSync();
 
     SessionHost m_defaultHost;
@@ -134,6 +135,7 @@ private:
     std::function<void()> m_restoreAfterHeadless;
     QDateTime m_processingStartTime;
     ProcessingRun* m_run = nullptr;
+    RunSettings m_runSettings;
     QSet<QString> m_lastReserved;
     QHash<QUuid, ItemAnalysis> m_analyses;
     bool m_canSync = false;

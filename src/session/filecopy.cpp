@@ -12,21 +12,30 @@
 
 namespace corvale {
 
-bool copyFileSafely(const QString& source, const QString& destination, std::stop_token stop) {
+bool copyFileSafely(const QString& source, const QString& destination, std::stop_token stop,
+                    const NextName& nextName) {
     if (stop.stop_requested())
         return false;
     const QByteArray sourceName = QFile::encodeName(source);
-    const QByteArray destinationName = QFile::encodeName(destination);
-    if (::link(sourceName.constData(), destinationName.constData()) == 0) {
-        ::chmod(destinationName.constData(), 0644);
-        return true;
+    // A hard link shares the data and, like the publishing below, never replaces a name.
+    QString target = destination;
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        const QByteArray targetName = QFile::encodeName(target);
+        if (::link(sourceName.constData(), targetName.constData()) == 0) {
+            ::chmod(targetName.constData(), 0644);
+            return true;
+        }
+        if (errno != EEXIST)
+            break;
+        const std::optional<QString> next = nextName ? nextName() : std::nullopt;
+        if (!next)
+            return false;
+        target = *next;
     }
-    if (errno == EEXIST)
-        return false;
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    const QFileInfo info(destination);
+    const QFileInfo info(target);
     QTemporaryFile out(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
                        QStringLiteral(".XXXXXX.partial"));
     if (!out.open())
@@ -45,13 +54,14 @@ bool copyFileSafely(const QString& source, const QString& destination, std::stop
     }
     if (!out.flush())
         return false;
-    // link() refuses to replace an existing file, unlike rename().
-    const QByteArray from = QFile::encodeName(out.fileName());
-    if (::link(from.constData(), destinationName.constData()) != 0)
-        return false;
     out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                        QFileDevice::ReadOther);
-    return true; // the temporary name is removed when out goes out of scope
+    const Published published =
+        publishUnderFreeName(QFile::encodeName(out.fileName()), target, nextName);
+    if (published.error != 0)
+        return false;
+    out.setAutoRemove(false); // it was moved to its name
+    return true;
 }
 
 } // namespace corvale

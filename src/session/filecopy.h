@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "audio/publishfile.h"
+
 #include <QString>
 
 #include <stop_token>
 
 namespace corvale {
 
-// Puts a copy of source at destination, never replacing an existing destination. On the same
-// file system this is a hard link (source is a run's own temporary file, so sharing its data
-// is safe and costs nothing); elsewhere the data is copied through a temporary file beside the
-// destination, which is linked into place only when complete. On failure or a stop request
-// nothing is left behind. Returns whether the copy is in place.
-bool copyFileSafely(const QString& source, const QString& destination, std::stop_token stop);
+// Puts a copy of source at destination, never replacing anything there; a name taken
+// meanwhile gives way to the next one nextName offers. On the same file system this is a hard
+// link (source is a run's own temporary file, so sharing its data is safe and costs nothing);
+// elsewhere the data is copied through a temporary file beside the destination, which is
+// published only when complete. On failure or a stop request nothing is left behind. Returns
+// whether the copy is in place.
+bool copyFileSafely(const QString& source, const QString& destination, std::stop_token stop,
+                    const NextName& nextName = {});
 
 } // namespace corvale

@@ -86,6 +86,10 @@ QList<QUrl> audioFilesInNaturalOrder(const QFileInfoList& entries) {
 } // namespace
 
 void AppViewModel::addReferenceFile(const QUrl& url) {
+    addReferenceFile(url, Preferences::autoPopulateFiles());
+}
+
+void AppViewModel::addReferenceFile(const QUrl& url, bool autoPopulateFiles) {
     if (m_run || (!m_referenceFile.isEmpty() && m_referenceFile == url))
         return;
     m_referenceFile = url;
@@ -97,7 +101,7 @@ void AppViewModel::addReferenceFile(const QUrl& url) {
     }
     setFiles(kept);
     updateCanSync();
-    if (Preferences::autoPopulateFiles())
+    if (autoPopulateFiles)
         autoPopulate(url);
 }
 
@@ -111,6 +115,7 @@ void AppViewModel::addIndividualFiles(const QList<QUrl>& urls) {
     for (const QUrl& url : urls) {
         if (known.contains(url) || (!m_referenceFile.isEmpty() && url == m_referenceFile))
             continue;
+        known.insert(url); // the same file given twice is synced once
         files.append(new AudioFileItem(url, this));
     }
     setFiles(files);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "outputnaming.h"
 
+#include "audio/publishfile.h"
 #include "audiofileitem.h"
 
 #include <QDir>
@@ -115,11 +116,22 @@ QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses) {
     return groups;
 }
 
+QSet<QString> OutputNameReserver::reserved() const {
+    QMutexLocker lock(&m_mutex);
+    return m_reserved;
+}
+
+void OutputNameReserver::clear() {
+    QMutexLocker lock(&m_mutex);
+    m_reserved.clear();
+}
+
 QUrl OutputNameReserver::reserveFirstFree(const QString& folder, const QString& first,
                                           const std::function<QString(int)>& numbered) {
+    QMutexLocker lock(&m_mutex);
     const QDir dir(folder);
     QString path = dir.filePath(first);
-    for (int k = 2; QFileInfo::exists(path) || m_reserved.contains(path); ++k)
+    for (int k = 2; pathIsTaken(path) || m_reserved.contains(path); ++k)
         path = dir.filePath(numbered(k));
     m_reserved.insert(path);
     return QUrl::fromLocalFile(path);

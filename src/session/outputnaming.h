@@ -5,6 +5,7 @@
 #include "itemanalysis.h"
 
 #include <QList>
+#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QUrl>
@@ -26,18 +27,21 @@ using OutputGroup = QList<ItemAnalysis>;
 // then the single files in file order.
 [[nodiscard]] QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses);
 
-// Hands out output names that neither exist nor were handed out before in this run.
+// Hands out output names that neither exist (anything at the path counts, a dangling link
+// included) nor were handed out before in this run. Safe to call from any thread, so that a
+// writer whose name was taken meanwhile can ask for the next one.
 class OutputNameReserver {
 public:
     [[nodiscard]] QUrl uniqueOutputURL(const QString& folder, const QString& base,
                                        const QString& suffix);
     [[nodiscard]] QUrl uniqueReferenceCopyURL(const QString& folder, const QString& base);
-    [[nodiscard]] const QSet<QString>& reserved() const { return m_reserved; }
-    void clear() { m_reserved.clear(); }
+    [[nodiscard]] QSet<QString> reserved() const;
+    void clear();
 
 private:
     QUrl reserveFirstFree(const QString& folder, const QString& first,
                           const std::function<QString(int)>& numbered);
+    mutable QMutex m_mutex;
     QSet<QString> m_reserved;
 };
 

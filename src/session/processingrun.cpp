@@ -1,66 +1,59 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "processingrun.h"
 
-#include "appviewmodel.h"
 #include "audio/audioconverter.h"
 #include "audio/ffmpeglocator.h"
 #include "audio/toolrunner.h"
 #include "audiofileitem.h"
 #include "filecopy.h"
+#include "outputstage.h"
+#include "runfolder.h"
+#include "runwork.h"
 #include "trackanalysis.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThreadPool>
-#include <QUuid>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
-#include <sys/stat.h>
-
 namespace corvale {
-namespace {
 
-std::filesystem::path fsPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+ProcessingRun::ProcessingRun(Request request, QThreadPool* pool, QObject* parent)
+    : QObject(parent), m_request(std::move(request)), m_work(new RunWork(pool, this)),
+      m_names(std::make_shared<OutputNameReserver>()) {
+    connect(m_work, &RunWork::settled, this, &ProcessingRun::maybeEnd);
 }
-
-} // namespace
-
-ProcessingRun::ProcessingRun(AppViewModel* session, Inputs inputs, QThreadPool* pool)
-    : QObject(session), m_session(session), m_inputs(std::move(inputs)), m_pool(pool) {}
 
 ProcessingRun::~ProcessingRun() = default;
 
 void ProcessingRun::start() {
-    m_names.clear();
-    const QString temp =
-        QDir(QDir::tempPath())
-            .filePath(QStringLiteral("Corvale_") +
-                      QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    std::error_code ec;
-    std::filesystem::create_directories(fsPath(QDir::tempPath()), ec);
-    // Readable by the user only: it holds the converted recordings in a shared folder.
-    if (::mkdir(QFile::encodeName(temp).constData(), 0700) != 0) {
-        failRun(QStringLiteral("Cannot create temp folder: ") +
-                QString::fromLocal8Bit(std::strerror(errno)));
+    // A cancel can arrive before the deferred start; nothing is then touched.
+    if (isCancelled()) {
         endPipeline();
         return;
     }
-    m_tempFolder = temp;
-    std::filesystem::create_directories(fsPath(m_inputs.outputFolder), ec);
+    auto folder = createRunFolder(QDir::tempPath());
+    if (!folder) {
+        failRun(QStringLiteral("Cannot create temp folder: ") + folder.error().errorDescription());
+        endPipeline();
+        return;
+    }
+    m_tempFolder = folder.value();
+    // What runs killed before they could clean up left behind (it can be gigabytes).
+    m_work->offThread([] { return removeStaleRunFolders(QDir::tempPath()); }, [](int) {});
+    std::error_code ec;
+    std::filesystem::create_directories(
+        std::filesystem::path(QFile::encodeName(m_request.outputFolder).toStdString()), ec);
     if (ec) {
         failRun(QStringLiteral("Cannot create output folder: ") +
                 QString::fromStdString(ec.message()));
         endPipeline();
         return;
     }
-    setStatusMessage(QStringLiteral("Converting…"));
-    for (qsizetype i = 0; i < m_inputs.items.size(); ++i)
+    emit statusMessageChanged(QStringLiteral("Converting…"));
+    for (qsizetype i = 0; i < m_request.items.size(); ++i)
         setItemStatus(i, ProcessingStatus::converting());
     probeInputs();
 }
@@ -71,15 +64,15 @@ void ProcessingRun::cancel() {
 }
 
 void ProcessingRun::probeInputs() {
-    const QString ffprobe = ffprobeBeside(m_inputs.ffmpegPath);
-    QStringList paths{m_inputs.reference.toLocalFile()};
-    for (const auto& item : m_inputs.items)
+    m_ffprobe = findFFprobe(m_request.ffmpegPath);
+    QStringList paths{m_request.reference.toLocalFile()};
+    for (const auto& item : m_request.items)
         paths << (item ? item->url().toLocalFile() : QString());
     auto probes = std::make_shared<std::vector<Probe>>(static_cast<std::size_t>(paths.size()));
     auto pending = std::make_shared<qsizetype>(paths.size());
     for (qsizetype i = 0; i < paths.size(); ++i) {
-        offThread(
-            [path = paths[i], ffprobe] {
+        m_work->offThread(
+            [path = paths[i], ffprobe = m_ffprobe] {
                 const AudioFormat format = probeAudioFormat(path, ffprobe);
                 return Probe{format.rateKnown ? format.sampleRate : 0.0, format.channels};
             },
@@ -96,6 +89,21 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
         endPipeline();
         return;
     }
+    // Without ffprobe a rate libsndfile cannot read would be a guess, and a wrong guess
+    // writes every output at the wrong speed.
+    if (m_ffprobe.isEmpty()) {
+        for (std::size_t i = 0; i < probes.size(); ++i) {
+            if (probes[i].sampleRate > 0.0)
+                continue;
+            const auto& item = i == 0 ? nullptr : m_request.items[qsizetype(i - 1)];
+            const QUrl url = i == 0 ? m_request.reference : item ? item->url() : QUrl();
+            failRun(QStringLiteral("Cannot read the sample rate of “%1” — ffprobe not found. "
+                                   "Install it with: sudo apt install ffmpeg")
+                        .arg(QFileInfo(url.toLocalFile()).fileName()));
+            endPipeline();
+            return;
+        }
+    }
     // Every output is written at the run's rate, so a narrow-band call reference must not
     // lower the rate of the studio tracks: take the highest native rate of all inputs. A file
     // whose rate cannot be read (it will fail to convert) does not count.
@@ -107,33 +115,29 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
     m_referenceChannels = probes.front().channels;
     m_engine = std::make_unique<SyncEngine>(m_sampleRate);
 
-    const AudioConverter converter(m_inputs.ffmpegPath);
-    ++m_outstanding;
-    converter.convertToWAV({m_inputs.reference.toLocalFile(), m_tempFolder, QStringLiteral("_ref"),
+    const AudioConverter converter(m_request.ffmpegPath);
+    converter.convertToWAV({m_request.reference.toLocalFile(), m_tempFolder, QStringLiteral("_ref"),
                             m_referenceChannels >= 2, m_sampleRate},
-                           m_stop.get_token(), this, [this](Result<QString> result) {
-                               --m_outstanding;
+                           m_stop.get_token(), this,
+                           m_work->track<Result<QString>>([this](Result<QString> result) {
                                onReferenceConverted(std::move(result));
-                               maybeEnd();
-                           });
-    m_conversions.assign(static_cast<std::size_t>(m_inputs.items.size()), {});
-    for (qsizetype i = 0; i < m_inputs.items.size(); ++i) {
+                           }));
+    m_conversions.assign(static_cast<std::size_t>(m_request.items.size()), {});
+    for (qsizetype i = 0; i < m_request.items.size(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         m_conversions[index].stereo = probes[index + 1].channels >= 2;
-        const auto& item = m_inputs.items[i];
-        ++m_outstanding;
+        const auto& item = m_request.items[i];
         converter.convertToWAV(
             {item ? item->url().toLocalFile() : QString(), m_tempFolder,
              QStringLiteral("_ind") + QString::number(i), m_conversions[index].stereo,
              m_sampleRate},
-            m_conversionStop.get_token(), this, [this, i](Result<QString> result) {
-                --m_outstanding;
+            m_conversionStop.get_token(), this,
+            m_work->track<Result<QString>>([this, i](Result<QString> result) {
                 Conversion& conversion = m_conversions[static_cast<std::size_t>(i)];
                 conversion.result = std::move(result);
                 if (m_referenceEnvelope && !m_pipelineDone && !conversion.analysisStarted)
                     startAnalysis(i);
-                maybeEnd();
-            });
+            }));
     }
 }
 
@@ -153,13 +157,13 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
     }
     const QString referenceWAV = result.value();
     const bool monoWav =
-        QFileInfo(m_inputs.reference.path()).suffix().toLower() == QStringLiteral("wav") &&
+        QFileInfo(m_request.reference.path()).suffix().toLower() == QStringLiteral("wav") &&
         m_referenceChannels == 1;
     if (!monoWav)
         startReferenceCopy(referenceWAV);
 
-    setStatusMessage(QStringLiteral("Loading reference audio…"));
-    offThread(
+    emit statusMessageChanged(QStringLiteral("Loading reference audio…"));
+    m_work->offThread(
         [engine = *m_engine, referenceWAV, stereo = m_referenceChannels >= 2,
          stop = m_stop.get_token()] {
             return loadReferenceEnvelope(engine, referenceWAV, stereo, stop);
@@ -168,12 +172,18 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
 }
 
 void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
-    const QUrl destination =
-        m_names.uniqueReferenceCopyURL(m_inputs.outputFolder, baseName(m_inputs.reference));
+    const QString folder = m_request.outputFolder;
+    const QString base = baseName(m_request.reference);
+    const QString destination = m_names->uniqueReferenceCopyURL(folder, base).toLocalFile();
+    NextName next = [names = m_names, folder, base]() -> std::optional<QString> {
+        return names->uniqueReferenceCopyURL(folder, base).toLocalFile();
+    };
     // Errors of the copy are not reported; it leaves nothing behind when it fails.
-    offThread([referenceWAV, path = destination.toLocalFile(),
-               stop = m_stop.get_token()] { return copyFileSafely(referenceWAV, path, stop); },
-              [](bool) {});
+    m_work->offThread(
+        [referenceWAV, destination, next, stop = m_stop.get_token()] {
+            return copyFileSafely(referenceWAV, destination, stop, next);
+        },
+        [](bool) {});
 }
 
 void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
@@ -188,10 +198,10 @@ void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
         return;
     }
     m_referenceEnvelope = std::make_shared<const std::vector<float>>(std::move(envelope.value()));
-    const qsizetype n = m_inputs.items.size();
-    setStatusMessage(QStringLiteral("Processing %1 file%2…")
-                         .arg(n)
-                         .arg(n == 1 ? QString() : QStringLiteral("s")));
+    const qsizetype n = m_request.items.size();
+    emit statusMessageChanged(QStringLiteral("Processing %1 file%2…")
+                                  .arg(n)
+                                  .arg(n == 1 ? QString() : QStringLiteral("s")));
     m_totalSteps = 2.0 * double(n);
     m_analyses.assign(static_cast<std::size_t>(n), std::nullopt);
     m_analysesPending = n;
@@ -218,7 +228,7 @@ void ProcessingRun::startAnalysis(qsizetype index) {
     }
     setItemStatus(index, ProcessingStatus::analyzing());
     const QString wav = converted.value();
-    offThread(
+    m_work->offThread(
         [engine = *m_engine, wav, stereo = conversion.stereo, reference = m_referenceEnvelope,
          stop = m_stop.get_token()] { return analyzeTrack(engine, wav, stereo, *reference, stop); },
         [this, index, wav](Result<TrackAnalysisResult> result) {
@@ -229,7 +239,7 @@ void ProcessingRun::startAnalysis(qsizetype index) {
                 onAnalysisChildDone(index, std::nullopt);
                 return;
             }
-            const auto& item = m_inputs.items[index];
+            const auto& item = m_request.items[index];
             const TrackAnalysisResult& r = result.value();
             ItemAnalysis analysis;
             analysis.item = item;
@@ -241,7 +251,7 @@ void ProcessingRun::startAnalysis(qsizetype index) {
             analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
             analysis.sampleRate = m_sampleRate;
             analysis.quietMap = r.quietMap;
-            m_session->runRecordAnalysis(this, analysis);
+            emit analysisReady(analysis);
             onAnalysisChildDone(index, std::move(analysis));
         });
 }
@@ -263,25 +273,24 @@ void ProcessingRun::startOutputPhase() {
         if (analysis && analysis->item)
             present.append(*analysis);
     }
-    const QList<OutputGroup> groups = groupAnalyses(present);
-    m_groupsPending = groups.size();
-    if (groups.isEmpty()) {
-        endPipeline();
-        return;
-    }
-    for (const OutputGroup& group : groups)
-        writeGroup(group);
+    m_output = new OutputStage({m_request.outputFolder, m_request.ffmpegPath, m_request.settings,
+                                m_stop.get_token(), m_names},
+                               m_work, this);
+    connect(m_output, &OutputStage::groupDone, this,
+            [this](int members) { addCompletedSteps(double(members)); });
+    connect(m_output, &OutputStage::finished, this, &ProcessingRun::endPipeline);
+    m_output->writeAll(groupAnalyses(present));
 }
 
 void ProcessingRun::addCompletedSteps(double steps) {
     m_completedSteps += steps;
     if (m_totalSteps > 0)
-        m_session->runSetProgress(this, std::min(m_completedSteps / m_totalSteps, 1.0));
+        emit progressChanged(std::min(m_completedSteps / m_totalSteps, 1.0));
 }
 
 void ProcessingRun::failRun(const QString& text) {
     m_failed = true;
-    setStatusMessage(text);
+    emit statusMessageChanged(text);
     m_conversionStop.request_stop();
 }
 
@@ -291,23 +300,42 @@ void ProcessingRun::endPipeline() {
 }
 
 void ProcessingRun::maybeEnd() {
-    if (!m_pipelineDone || m_outstanding > 0 || m_ended)
+    if (!m_pipelineDone || !m_work->idle() || m_ended)
         return;
     if (!m_tempFolder.isEmpty()) {
         std::error_code ec;
-        std::filesystem::remove_all(fsPath(m_tempFolder), ec);
+        std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);
     }
     m_ended = true;
-    emit ended();
+    emit ended(outcome());
+}
+
+RunOutcome ProcessingRun::outcome() const {
+    if (isCancelled())
+        return RunOutcome::cancelled;
+    if (m_failed)
+        return RunOutcome::failed;
+    for (const auto& item : m_request.items) {
+        const SyncResult* result = item ? item->status().result() : nullptr;
+        if (!result)
+            return RunOutcome::completedWithFailures;
+        for (const SyncWarning& warning : result->warnings) {
+            if (warning.code == QStringLiteral("NORMALIZATION_FAILED"))
+                return RunOutcome::completedWithFailures;
+        }
+    }
+    return RunOutcome::succeeded;
 }
 
 bool ProcessingRun::shutdown(int timeoutMs) {
     cancel();
     terminateAllTools(timeoutMs);
-    const bool idle = m_pool->waitForDone(timeoutMs);
+    const bool idle = m_work->pool()->waitForDone(timeoutMs);
+    if (m_output)
+        m_output->removeUnfinished();
     if (!m_tempFolder.isEmpty()) {
         std::error_code ec;
-        std::filesystem::remove_all(fsPath(m_tempFolder), ec);
+        std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);
     }
     m_pipelineDone = true;
     m_ended = true;
@@ -315,19 +343,8 @@ bool ProcessingRun::shutdown(int timeoutMs) {
 }
 
 void ProcessingRun::setItemStatus(qsizetype index, const ProcessingStatus& status) {
-    if (const auto& item = m_inputs.items[index])
+    if (const auto& item = m_request.items[index])
         item->setStatus(status);
-}
-
-void ProcessingRun::setItemStatus(const AudioFileItem* item, const ProcessingStatus& status) {
-    for (const auto& own : m_inputs.items) {
-        if (own == item && own)
-            own->setStatus(status);
-    }
-}
-
-void ProcessingRun::setStatusMessage(const QString& text) {
-    m_session->runSetStatusMessage(this, text);
 }
 
 } // namespace corvale

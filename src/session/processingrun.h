@@ -4,11 +4,13 @@
 #include "audio/result.h"
 #include "itemanalysis.h"
 #include "outputnaming.h"
+#include "runsettings.h"
 #include "sync/syncengine.h"
 
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 #include <QUrl>
@@ -20,43 +22,48 @@
 
 namespace corvale {
 
-class AppViewModel;
 class AudioFileItem;
+class OutputStage;
 class ProcessingStatus;
+class RunWork;
 
-// One sync run: converts every input, analyses every file against the shared reference,
-// writes the outputs and finishes them. Works on the GUI thread and hands heavy work to a
-// thread pool; every state change happens here, on the GUI thread. Emits ended() once, after
-// every child process and background task has ended and the temporary folder is gone.
+// One sync run: converts every input, analyses every file against the shared reference and
+// hands the analyses to the output stage. It knows nothing of the session that started it:
+// it receives the items, the run's settings and the tool, sets the items' statuses (they are
+// shared with the list shown to the user) and reports everything else through its signals.
+// Works on its own thread, handing heavy work to the pool. ended() comes once, after every
+// child process and background task has ended and the temporary folder is gone.
 class ProcessingRun : public QObject {
     Q_OBJECT
 public:
-    struct Inputs {
+    struct Request {
         QList<QPointer<AudioFileItem>> items;
         QUrl reference;
         QString outputFolder;
         QString ffmpegPath;
+        RunSettings settings;
     };
 
-    ProcessingRun(AppViewModel* session, Inputs inputs, QThreadPool* pool);
+    ProcessingRun(Request request, QThreadPool* pool, QObject* parent = nullptr);
     ~ProcessingRun() override;
 
     void start();
     void cancel();
     [[nodiscard]] bool isCancelled() const { return m_stop.stop_requested(); }
-    // The run stopped at a run-wide failure whose text stays in the status line.
-    [[nodiscard]] bool failed() const { return m_failed; }
     [[nodiscard]] bool hasEnded() const { return m_ended; }
-    [[nodiscard]] const QSet<QString>& reservedOutputPaths() const { return m_names.reserved(); }
+    [[nodiscard]] QSet<QString> reservedOutputPaths() const { return m_names->reserved(); }
     [[nodiscard]] double sampleRate() const { return m_sampleRate; }
     [[nodiscard]] const QString& tempFolder() const { return m_tempFolder; }
     // Cancels and waits, at most timeoutMs, for the children and background work to end, then
-    // removes the temporary folder. For the way out of the process. False when background work
-    // is still running: the run must then never be destroyed.
+    // removes the temporary folder and unfinished outputs. For the way out of the process.
+    // False when background work is still running: the run must then never be destroyed.
     bool shutdown(int timeoutMs);
 
 signals:
-    void ended();
+    void statusMessageChanged(const QString& text);
+    void progressChanged(double progress);
+    void analysisReady(const corvale::ItemAnalysis& analysis);
+    void ended(corvale::RunOutcome outcome);
 
 private:
     struct Conversion {
@@ -77,28 +84,21 @@ private:
     void startAnalysis(qsizetype index);
     void onAnalysisChildDone(qsizetype index, std::optional<ItemAnalysis> analysis);
     void startOutputPhase();
-    void writeGroup(const OutputGroup& group);
-    void finishGroup(const OutputGroup& group, const QUrl& out, const std::optional<QUrl>& right);
-    void normalizeOutputs(QList<QUrl> files, double target, std::function<void(bool)> done);
-    void completeGroup(const OutputGroup& group, const QUrl& out, const std::optional<QUrl>& right,
-                       std::optional<double> normalizedLUFS);
     void addCompletedSteps(double steps);
     void failRun(const QString& text);
     void endPipeline();
     void maybeEnd();
-    void setItemStatus(const AudioFileItem* item, const ProcessingStatus& status);
+    [[nodiscard]] RunOutcome outcome() const;
     void setItemStatus(qsizetype index, const ProcessingStatus& status);
-    void setStatusMessage(const QString& text);
 
-    template <typename Work, typename Done> void offThread(Work work, Done done);
-
-    AppViewModel* m_session;
-    Inputs m_inputs;
-    QThreadPool* m_pool;
+    Request m_request;
+    RunWork* m_work;
+    OutputStage* m_output = nullptr;
     std::stop_source m_stop;           // the user's cancel and the way out
     std::stop_source m_conversionStop; // also ends the files' conversions at a run failure
-    OutputNameReserver m_names;
+    std::shared_ptr<OutputNameReserver> m_names;
     QString m_tempFolder;
+    QString m_ffprobe;
     double m_sampleRate = 44100.0;
     int m_referenceChannels = 1;
     std::unique_ptr<SyncEngine> m_engine;
@@ -106,31 +106,11 @@ private:
     std::shared_ptr<const std::vector<float>> m_referenceEnvelope;
     std::vector<std::optional<ItemAnalysis>> m_analyses;
     qsizetype m_analysesPending = 0;
-    qsizetype m_groupsPending = 0;
     double m_completedSteps = 0.0;
     double m_totalSteps = 0.0;
-    int m_outstanding = 0;
     bool m_pipelineDone = false;
     bool m_failed = false;
     bool m_ended = false;
 };
-
-// Runs work on the pool and done(result) back on the run's thread. The run outlives every
-// task it counts (shutdown waits for them), so the raw pointer stays valid.
-template <typename Work, typename Done> void ProcessingRun::offThread(Work work, Done done) {
-    ++m_outstanding;
-    ProcessingRun* self = this;
-    m_pool->start([self, work = std::move(work), done = std::move(done)]() mutable {
-        auto value = std::make_shared<decltype(work())>(work());
-        QMetaObject::invokeMethod(
-            self,
-            [self, value, done]() mutable {
-                --self->m_outstanding;
-                done(std::move(*value));
-                self->maybeEnd();
-            },
-            Qt::QueuedConnection);
-    });
-}
 
 } // namespace corvale

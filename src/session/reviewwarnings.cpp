@@ -26,4 +26,11 @@ QList<SyncWarning> reviewWarnings(const OffsetResult& offset, bool driftApplied,
     return warnings;
 }
 
+SyncWarning normalizationWarning(const QString& reason) {
+    return {QStringLiteral("NORMALIZATION_FAILED"),
+            QStringLiteral("Loudness normalization failed — %1. The file was written without "
+                           "it; normalize it in your DAW.")
+                .arg(reason)};
+}
+
 } // namespace corvale

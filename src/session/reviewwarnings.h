@@ -15,4 +15,7 @@ namespace corvale {
                                                 double longestUnanchoredSpanSeconds,
                                                 double alignedDurationSeconds);
 
+// The output was written but its loudness normalisation failed; reason says why.
+[[nodiscard]] SyncWarning normalizationWarning(const QString& reason);
+
 } // namespace corvale

@@ -267,7 +267,7 @@ TEST_F(WriterTest, WriteCancelledMidWayLeavesNoOutputAndNoTemporaryFile) {
     for (int attempt = 0; attempt < 5 && !cancelledMidWay; ++attempt) {
         std::stop_source source;
         std::atomic<bool> finished = false;
-        std::optional<Result<Done>> result;
+        std::optional<Result<QString>> result;
         std::thread worker([&] {
             result.emplace(
                 m_writer.write(parts, path(QStringLiteral("out.wav")), source.get_token()));
@@ -406,8 +406,8 @@ TEST_F(WriterTest, FloatAndSixteenBitInputsWriteTheSameOutput) {
         SyncPart fromFloat = part(path(QStringLiteral("float.wav")), -0.7, drift);
         fromPcm.channel = fromFloat.channel = channel;
         fromPcm.quietMapChannel = fromFloat.quietMapChannel = channel;
-        const auto a = writeAndRead({fromPcm}, QStringLiteral("a.wav"));
-        const auto b = writeAndRead({fromFloat}, QStringLiteral("b.wav"));
+        const auto a = writeAndRead({fromPcm}, QStringLiteral("a%1.wav").arg(channel));
+        const auto b = writeAndRead({fromFloat}, QStringLiteral("b%1.wav").arg(channel));
         EXPECT_EQ(a, b) << "channel " << channel;
         EXPECT_NE(a.size(), stereo.size() / 2 - std::size_t(0.7 * kRate)); // corrections applied
     }

@@ -44,12 +44,22 @@ protected:
 
 } // namespace
 
-TEST_F(FFmpegLocatorTest, CandidatesAreTheBundledCopiesThenTheFixedPaths) {
+TEST_F(FFmpegLocatorTest, CandidatesAreTheBundledCopiesThenThePathThenTheFixedPaths) {
     const QString appDir = QCoreApplication::applicationDirPath();
+    // A tool only on PATH is found, and comes before the fixed paths.
+    touch("bin/ffmpeg");
+    QFile::setPermissions(m_dir.filePath("bin/ffmpeg"), QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_dir.filePath("bin")));
+    const QStringList candidates = ffmpegCandidates();
+    qputenv("PATH", path);
     const QStringList expected{QDir::cleanPath(appDir + "/../share/corvale/ffmpeg"),
-                               appDir + "/ffmpeg", "/opt/homebrew/bin/ffmpeg",
-                               "/usr/local/bin/ffmpeg", "/usr/bin/ffmpeg"};
-    EXPECT_EQ(ffmpegCandidates(), expected);
+                               appDir + "/ffmpeg",
+                               m_dir.filePath("bin/ffmpeg"),
+                               "/opt/homebrew/bin/ffmpeg",
+                               "/usr/local/bin/ffmpeg",
+                               "/usr/bin/ffmpeg"};
+    EXPECT_EQ(candidates, expected);
 }
 
 TEST_F(FFmpegLocatorTest, TheFirstExistingCandidateWinsByExistenceAlone) {

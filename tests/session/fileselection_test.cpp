@@ -101,11 +101,11 @@ TEST_F(FileSelection, AddingSkipsKnownFilesAndTheReference) {
     m_session.addReferenceFile(url("ref.wav"));
     m_session.addIndividualFiles({url("a.wav")});
     m_session.addIndividualFiles({url("a.wav"), url("ref.wav"), url("c.wav"), url("c.wav")});
-    // Equal files within one call are both kept, as the user chose them.
-    EXPECT_EQ(fileNames(m_session), (QStringList{"a.wav", "c.wav", "c.wav"}));
+    // The same file given twice in one call is synced once.
+    EXPECT_EQ(fileNames(m_session), (QStringList{"a.wav", "c.wav"}));
     const AudioFileItem* second = m_session.individualFiles()[1];
     m_session.removeFile(second);
-    EXPECT_EQ(fileNames(m_session), (QStringList{"a.wav", "c.wav"}));
+    EXPECT_EQ(fileNames(m_session), (QStringList{"a.wav"}));
     m_session.clearIndividualFiles();
     EXPECT_TRUE(m_session.individualFiles().isEmpty());
 }

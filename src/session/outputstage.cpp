@@ -1,0 +1,219 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "outputstage.h"
+
+#include "audio/audiooutputwriter.h"
+#include "audio/loudnessnormalizer.h"
+#include "audiofileitem.h"
+#include "colorlabel.h"
+#include "reviewwarnings.h"
+#include "runwork.h"
+
+#include <QFile>
+
+namespace corvale {
+namespace {
+
+SyncPart partOf(const ItemAnalysis& analysis, std::int64_t channel) {
+    SyncPart part;
+    part.inputWAV = analysis.indWAV;
+    part.channel = channel;
+    part.offsetSeconds = analysis.offset.offsetSeconds;
+    part.driftPoints = analysis.drift.points;
+    // A file analysed from one side takes its quiet places from that side; the two outputs
+    // of a split file share channel 0's, so both get the same cuts.
+    if (analysis.stereo.kind == StereoAnalysis::Kind::singleChannel)
+        part.quietMapChannel = analysis.stereo.channel;
+    // The analysis read exactly that channel and made its map on the way.
+    part.quietMap = analysis.quietMap;
+    return part;
+}
+
+bool isSplit(const OutputGroup& group) {
+    return group.size() == 1 && group.front().stereo.kind == StereoAnalysis::Kind::split;
+}
+
+void setStatus(const OutputGroup& group, const ProcessingStatus& status) {
+    for (const ItemAnalysis& member : group) {
+        if (member.item)
+            member.item->setStatus(status);
+    }
+}
+
+struct WriteJob {
+    std::vector<SyncPart> parts;
+    QString path;
+    NextName nextName;
+};
+
+} // namespace
+
+QString describeNormalizerError(const NormalizerError& error) {
+    using Kind = NormalizerError::Kind;
+    switch (error.kind) {
+    case Kind::ffmpegFailed:
+        return QStringLiteral("ffmpeg stopped with exit status %1").arg(error.exitStatus);
+    case Kind::noMeasurementJSON:
+        return QStringLiteral("ffmpeg reported no loudness measurement");
+    case Kind::jsonParseFailed:
+        return QStringLiteral("the loudness measurement could not be read");
+    case Kind::startFailed:
+        return QStringLiteral("ffmpeg could not be started (%1)").arg(error.detail);
+    case Kind::cancelled:
+        return QStringLiteral("it was cancelled");
+    case Kind::fileSystem:
+        break;
+    }
+    return QStringLiteral("the file could not be replaced (%1)").arg(error.detail);
+}
+
+OutputStage::OutputStage(Context context, RunWork* work, QObject* parent)
+    : QObject(parent), m_context(std::move(context)), m_work(work) {}
+
+void OutputStage::writeAll(const QList<OutputGroup>& groups) {
+    m_pending = groups.size();
+    if (groups.isEmpty()) {
+        emit finished();
+        return;
+    }
+    for (const OutputGroup& group : groups)
+        writeGroup(group);
+}
+
+void OutputStage::writeGroup(const OutputGroup& group) {
+    setStatus(group, ProcessingStatus::processing());
+    const QString folder = m_context.outputFolder;
+    const bool dropbox = m_context.settings.renameForDropbox;
+    const std::shared_ptr<OutputNameReserver> names = m_context.names;
+
+    auto job = [&](std::vector<SyncPart> parts, const QString& base, const QString& suffix) {
+        const QString path = names->uniqueOutputURL(folder, base, suffix).toLocalFile();
+        // Asked on the writer's thread when another program took the name meanwhile.
+        NextName next = [names, folder, base, suffix]() -> std::optional<QString> {
+            return names->uniqueOutputURL(folder, base, suffix).toLocalFile();
+        };
+        return WriteJob{std::move(parts), path, std::move(next)};
+    };
+    std::vector<WriteJob> jobs;
+    if (isSplit(group)) {
+        const QString base = dropboxBaseName(group.front().url, dropbox);
+        jobs.push_back(job({partOf(group.front(), 0)}, base, QStringLiteral("-L")));
+        jobs.push_back(job({partOf(group.front(), 1)}, base, QStringLiteral("-R")));
+    } else {
+        const QString base = group.size() == 1 ? dropboxBaseName(group.front().url, dropbox)
+                                               : mergedBaseName(group, dropbox);
+        std::vector<SyncPart> parts;
+        for (const ItemAnalysis& member : group) {
+            parts.push_back(partOf(member, member.stereo.kind == StereoAnalysis::Kind::singleChannel
+                                               ? member.stereo.channel
+                                               : 0));
+        }
+        jobs.push_back(job(std::move(parts), base, QString()));
+    }
+
+    m_work->offThread(
+        [jobs = std::move(jobs), stop = m_context.stop]() -> Result<QStringList> {
+            const AudioOutputWriter writer;
+            QStringList written;
+            for (const WriteJob& job : jobs) {
+                // The right side is not attempted when the left one failed.
+                auto result = writer.write(job.parts, job.path, stop, job.nextName);
+                if (!result)
+                    return result.error();
+                written << result.value();
+            }
+            return written;
+        },
+        [this, group](Result<QStringList> written) {
+            if (!written) {
+                setStatus(group,
+                          m_context.stop.stop_requested()
+                              ? ProcessingStatus::waiting()
+                              : ProcessingStatus::failed(written.error().errorDescription()));
+                groupEnded(group);
+                return;
+            }
+            finishGroup(group, written.value());
+        });
+}
+
+void OutputStage::finishGroup(const OutputGroup& group, const QStringList& outputs) {
+    if (!m_context.settings.normalizeLoudness || m_context.ffmpegPath.isEmpty()) {
+        completeGroup(group, outputs, std::nullopt);
+        return;
+    }
+    if (group.front().item)
+        group.front().item->setStatus(ProcessingStatus::normalizing());
+    normalizeOutputs(outputs, [this, group, outputs](std::optional<QString> error) {
+        completeGroup(group, outputs, error);
+    });
+}
+
+void OutputStage::normalizeOutputs(QStringList files,
+                                   std::function<void(std::optional<QString>)> done) {
+    if (files.isEmpty()) {
+        done(std::nullopt);
+        return;
+    }
+    const QString path = files.takeFirst();
+    const QString temporary = LoudnessNormalizer::temporaryPathFor(path);
+    m_gainTemporaries.insert(temporary);
+    LoudnessNormalizer(m_context.ffmpegPath)
+        .normalize(path, m_context.settings.targetLUFS, m_context.stop, this,
+                   m_work->track<NormalizerResult<Done>>(
+                       [this, files, temporary, done](NormalizerResult<Done> result) {
+                           m_gainTemporaries.remove(temporary);
+                           // The first failure skips the rest of the group's files.
+                           if (result)
+                               normalizeOutputs(files, done);
+                           else
+                               done(describeNormalizerError(result.error()));
+                       }));
+}
+
+void OutputStage::completeGroup(const OutputGroup& group, const QStringList& outputs,
+                                const std::optional<QString>& normalizationError) {
+    if (m_context.settings.labelEnabled) {
+        for (const QString& output : outputs)
+            applyColorLabel(output, m_context.settings.labelNumber);
+    }
+    const QUrl out = QUrl::fromLocalFile(outputs.value(0));
+    const std::optional<QUrl> right =
+        outputs.size() > 1 ? std::optional(QUrl::fromLocalFile(outputs[1])) : std::nullopt;
+    // A cancelled gain pass is the user's doing, not a fault of the file.
+    const bool normalizationFailed = normalizationError && !m_context.stop.stop_requested();
+    for (const ItemAnalysis& member : group) {
+        SyncResult result;
+        result.offsetSeconds = member.offset.offsetSeconds;
+        result.driftPoints = member.drift.points;
+        result.outputURL = out;
+        result.confidence = member.offset.confidence;
+        result.confidenceBand = member.offset.confidenceBand;
+        result.warnings = reviewWarnings(member.offset, member.drift.driftApplied,
+                                         member.drift.longestUnanchoredSpanSeconds,
+                                         member.drift.alignedDurationSeconds);
+        if (normalizationFailed)
+            result.warnings.append(normalizationWarning(*normalizationError));
+        if (m_context.settings.normalizeLoudness && !normalizationError)
+            result.normalizedLUFS = m_context.settings.targetLUFS;
+        result.outputURLRight = right;
+        if (group.size() >= 2)
+            result.mergedPartCount = int(group.size());
+        if (member.item)
+            member.item->setStatus(ProcessingStatus::complete(std::move(result)));
+    }
+    groupEnded(group);
+}
+
+void OutputStage::groupEnded(const OutputGroup& group) {
+    emit groupDone(int(group.size()));
+    if (--m_pending == 0)
+        emit finished();
+}
+
+void OutputStage::removeUnfinished() {
+    for (const QString& temporary : std::as_const(m_gainTemporaries))
+        QFile::remove(temporary);
+    m_gainTemporaries.clear();
+}
+
+} // namespace corvale
