@@ -221,14 +221,15 @@ void CliRun::onRunEnded(RunOutcome outcome) {
         QJsonObject json = resultJson(session);
         json[QStringLiteral("outcome")] = rawValue(outcome);
         m_out << QJsonDocument(json).toJson(QJsonDocument::Indented) << Qt::flush;
+    } else if (outcome == RunOutcome::failed) {
+        // The run stopped before any file was synced: its reason is all there is to say.
+        m_out << firstLine(session.statusMessage()) << '\n' << Qt::flush;
     } else {
         m_out << '\n' << resultTable(session);
         m_out << '\n' << firstLine(session.statusMessage());
         if (session.elapsedTime())
             m_out << " in " << *session.elapsedTime();
-        if (outcome != RunOutcome::failed)
-            m_out << " — outputs in " << session.effectiveOutputFolder().toLocalFile();
-        m_out << '\n';
+        m_out << " — outputs in " << session.effectiveOutputFolder().toLocalFile() << '\n';
         if (const int review = session.reviewCount())
             m_out << review << (review == 1 ? " sync needs" : " syncs need") << " review\n";
         m_out << Qt::flush;

@@ -292,6 +292,12 @@ void ProcessingRun::failRun(const QString& text) {
     m_failed = true;
     emit statusMessageChanged(text);
     m_conversionStop.request_stop();
+    // Their conversions were stopped: the rows must not go on saying they are converting.
+    for (qsizetype i = 0; i < m_request.items.size(); ++i) {
+        const auto& item = m_request.items[i];
+        if (item && item->status().isInProgress())
+            setItemStatus(i, ProcessingStatus::waiting());
+    }
 }
 
 void ProcessingRun::endPipeline() {

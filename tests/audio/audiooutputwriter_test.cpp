@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <limits>
 #include <sndfile.h>
 
 #include <atomic>
@@ -437,4 +439,35 @@ TEST_F(WriterTest, QuietMapMadeEarlierIsUsedOnlyWhenItFitsTheInput) {
     SyncPart wrongSize = plain;
     wrongSize.quietMap = std::make_shared<const std::vector<bool>>(map.value().size() - 1, false);
     EXPECT_EQ(writeAndRead({wrongSize}, QStringLiteral("wrong.wav")), reference);
+}
+
+TEST_F(WriterTest, PublishingNeverReplacesAndAFailedRenameLeavesNothing) {
+    makeInput(QStringLiteral("in.wav"), loudNoise(kRate, 9));
+    const SyncPart input = part(path(QStringLiteral("in.wav")), 0.0);
+    QFile taken(path(QStringLiteral("out.wav")));
+    ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    taken.write("keep me");
+    taken.close();
+    // Without a next name the write fails rather than replace; with one it is used.
+    const auto refused = m_writer.write({input}, path(QStringLiteral("out.wav")));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().kind(), CorvaleError::Kind::cannotWriteAudio);
+    const auto moved = m_writer.write({input}, path(QStringLiteral("out.wav")), {}, [&] {
+        return std::optional(path(QStringLiteral("o2.wav")));
+    });
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(moved.value(), path(QStringLiteral("o2.wav")));
+    // The next name lies in a folder that is gone: the rename fails and nothing is left.
+    const auto lost = m_writer.write({input}, path(QStringLiteral("out.wav")), {}, [&] {
+        return std::optional(path(QStringLiteral("gone/o3.wav")));
+    });
+    ASSERT_FALSE(lost.ok());
+    SyncPart nowhere = input;
+    nowhere.offsetSeconds = std::numeric_limits<double>::quiet_NaN();
+    const auto undefined = m_writer.write({nowhere}, path(QStringLiteral("nan.wav")));
+    ASSERT_FALSE(undefined.ok());
+    EXPECT_EQ(undefined.error().kind(), CorvaleError::Kind::cannotWriteAudio);
+    EXPECT_TRUE(partialFiles().isEmpty());
+    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
+    EXPECT_EQ(taken.readAll(), QByteArray("keep me"));
 }

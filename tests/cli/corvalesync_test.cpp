@@ -154,26 +154,141 @@ TEST_F(CorvaleSync, AFailedFileExitsWithOne) {
     EXPECT_EQ(files[0].toObject()[QStringLiteral("status")].toString(), QStringLiteral("complete"));
 }
 
-TEST_F(CorvaleSync, InterruptCancelsCleanly) {
+// Every way of being told to stop ends the run cleanly: no child, no temporary folder, no
+// partial output, and 128 + the signal. A reader that goes away (SIGPIPE's cause) cancels too.
+TEST_F(CorvaleSync, SignalsAndAVanishedReaderEndTheRunCleanly) {
+    const QStringList files = session(1200.0);
+    struct Case {
+        int signal;
+        QByteArray when; // the progress line on which it is sent
+    };
+    for (const Case& c :
+         {Case{SIGINT, "Converting"}, Case{SIGTERM, "Converting"}, Case{SIGHUP, "Converting"},
+          Case{SIGTERM, ": Processing"}, Case{SIGPIPE, "Converting"}}) {
+        SCOPED_TRACE(c.signal);
+        QProcess process;
+        prepare(process, files);
+        if (c.signal == SIGPIPE) {
+            // A reader that leaves after the first line: the next write finds no one there.
+            process.setArguments(QStringList{QStringLiteral("-c"),
+                                             QStringLiteral("\"$0\" \"$@\" 2>&1 | head -n 1 "
+                                                            ">/dev/null; exit ${PIPESTATUS[0]}"),
+                                             process.program()} +
+                                 process.arguments());
+            process.setProgram(QStringLiteral("bash"));
+        }
+        QByteArray err;
+        bool sent = c.signal == SIGPIPE;
+        QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
+            err += process.readAllStandardError();
+            if (sent || !err.contains(c.when))
+                return;
+            sent = true;
+            ::kill(pid_t(process.processId()), c.signal);
+        });
+        process.start();
+        ASSERT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 120000));
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_TRUE(QDir(tempRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+        EXPECT_TRUE(QDir(m_dir.path())
+                        .entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden)
+                        .isEmpty());
+        const QStringList written = QDir(m_dir.path()).entryList({QStringLiteral("*synced*")});
+        for (const QString& name : written)
+            QFile::remove(path(name));
+        // Mid-write, outputs finished before the signal stay (whole); a write may even finish
+        // in the instant before the signal lands.
+        if (c.when.contains("Processing")) {
+            EXPECT_TRUE(process.exitCode() == 0 || process.exitCode() == 128 + c.signal);
+            continue;
+        }
+        EXPECT_EQ(process.exitCode(), 128 + c.signal) << err.toStdString();
+        EXPECT_TRUE(written.isEmpty()) << written.join(' ').toStdString();
+    }
+}
+
+TEST_F(CorvaleSync, ChildrenDieWithAKilledRunWhoseFolderTheNextRunRemoves) {
     const QStringList files = session(1200.0);
     QProcess process;
     prepare(process, files);
-    QByteArray err;
-    bool interrupted = false;
     QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
-        err += process.readAllStandardError();
-        if (!interrupted && err.contains("Converting")) {
-            interrupted = true;
-            ::kill(pid_t(process.processId()), SIGINT);
-        }
+        if (process.readAllStandardError().contains("Converting"))
+            ::kill(pid_t(process.processId()), SIGKILL);
     });
     process.start();
     ASSERT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 120000));
-    err += process.readAllStandardError();
-    ASSERT_TRUE(interrupted);
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 130) << err.toStdString();
-    EXPECT_TRUE(err.contains("Cancelled"));
-    EXPECT_TRUE(QDir(tempRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(path("Ann-synced.wav")));
+    const auto toolsOfTheRun = [&] {
+        int count = 0;
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmdline.open(QIODevice::ReadOnly) &&
+                cmdline.readAll().contains(QFile::encodeName(tempRoot())))
+                ++count;
+        }
+        return count;
+    };
+    EXPECT_TRUE(waitUntil([&] { return toolsOfTheRun() == 0; }, 5000));
+    ASSERT_FALSE(QDir(tempRoot()).entryList({QStringLiteral("Corvale_*")}, QDir::Dirs).isEmpty());
+    session(20.0);
+    EXPECT_EQ(run(files).exitCode, 0); // the next run clears what the killed one left
+    EXPECT_TRUE(QDir(tempRoot()).entryList({QStringLiteral("Corvale_*")}, QDir::Dirs).isEmpty());
+}
+
+TEST_F(CorvaleSync, ConcurrentRunsIntoOneFolderWriteAndReportDistinctFiles) {
+    QStringList args = session();
+    args << QStringLiteral("--json");
+    QProcess first, second;
+    prepare(first, args);
+    prepare(second, args);
+    first.start();
+    second.start();
+    ASSERT_TRUE(first.waitForFinished(180000) && second.waitForFinished(180000));
+    ASSERT_EQ(first.exitCode(), 0);
+    ASSERT_EQ(second.exitCode(), 0);
+    const auto outputsOf = [](QProcess& p) {
+        const QJsonObject root = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+        EXPECT_EQ(root[QStringLiteral("outcome")].toString(), QStringLiteral("succeeded"));
+        QStringList outputs;
+        for (const QJsonValue& file : root[QStringLiteral("files")].toArray())
+            outputs << file.toObject()[QStringLiteral("outputs")].toArray()[0].toString();
+        return outputs;
+    };
+    const QStringList a = outputsOf(first);
+    const QStringList b = outputsOf(second);
+    ASSERT_EQ(a.size(), 2);
+    ASSERT_EQ(b.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_NE(a[i], b[i]);
+        EXPECT_GT(QFileInfo(a[i]).size(), 1000);
+        EXPECT_GT(QFileInfo(b[i]).size(), 1000);
+    }
+}
+
+TEST_F(CorvaleSync, ReportsReadWellWhenThingsGoWrong) {
+    QStringList args = session(20.0);
+    QFile notes(path("notes.txt"));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("meeting notes\n");
+    notes.close();
+    // A text file as the reference: one readable line, a failed run.
+    const Outcome text = run({notes.fileName(), args[1]});
+    EXPECT_EQ(text.exitCode, 1);
+    EXPECT_TRUE(
+        text.out.trimmed().endsWith(QStringLiteral("Invalid data found when processing input")))
+        << text.out.toStdString();
+    // An output folder that is a file, and an --ffmpeg that does not exist, say so by name.
+    const Outcome folder = run({args[0], args[1], QStringLiteral("-o"), notes.fileName()});
+    EXPECT_EQ(folder.exitCode, 2);
+    EXPECT_EQ(folder.err.count(notes.fileName()), 1) << folder.err.toStdString();
+    const Outcome tool = run({args[0], args[1], QStringLiteral("--ffmpeg"), path("no-ffmpeg")});
+    EXPECT_EQ(tool.exitCode, 2);
+    EXPECT_TRUE(tool.err.contains(path("no-ffmpeg")));
+    // The same track twice is synced once.
+    const Outcome twice = run({args[0], args[1], args[1], QStringLiteral("--json")});
+    EXPECT_EQ(QJsonDocument::fromJson(twice.out.toUtf8())
+                  .object()[QStringLiteral("files")]
+                  .toArray()
+                  .size(),
+              1);
 }

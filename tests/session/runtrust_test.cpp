@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A run never replaces a file, never leaves one half-written, and never reports a failure as
+// success.
+#include "sessionfixture.h"
+
+#include "session/processingrun.h"
+#include "session/runfolder.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace corvale;
+using namespace corvale::test;
+
+namespace {
+
+class RunTrust : public SessionFixture {
+protected:
+    // Every outcome the session announced, and what the window showed at that moment.
+    struct Ended {
+        RunOutcome outcome;
+        QString status;
+        bool hadElapsed;
+        int sounds;
+    };
+    void watchEnd() {
+        QObject::connect(&session(), &AppViewModel::runEnded, [this](RunOutcome outcome) {
+            m_ended.push_back({outcome, session().statusMessage(),
+                               session().elapsedTime().has_value(), int(m_host.sounds.size())});
+        });
+    }
+    QStringList outputFolderEntries() const {
+        return QDir(outputDir()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+    std::vector<Ended> m_ended;
+};
+
+} // namespace
+
+TEST_F(RunTrust, OutcomesAreTypedAndAnnouncedLast) {
+    watchEnd();
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0))});
+    ASSERT_TRUE(runToEnd());
+    QFile junk(path(QStringLiteral("junk.m4a")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not audio");
+    junk.close();
+    session().addIndividualFiles({QUrl::fromLocalFile(junk.fileName())});
+    ASSERT_TRUE(runToEnd());
+    session().addReferenceFile(QUrl::fromLocalFile(junk.fileName()));
+    session().addIndividualFiles({QUrl::fromLocalFile(path(QStringLiteral("a.wav")))});
+    ASSERT_TRUE(runToEnd());
+
+    ASSERT_EQ(m_ended.size(), 3u);
+    EXPECT_EQ(m_ended[0].outcome, RunOutcome::succeeded);
+    // "Done", the elapsed time and the sound are all in place when the end is announced.
+    EXPECT_EQ(m_ended[0].status, QStringLiteral("Done"));
+    EXPECT_TRUE(m_ended[0].hadElapsed);
+    EXPECT_EQ(m_ended[0].sounds, 1);
+    EXPECT_EQ(m_ended[1].outcome, RunOutcome::completedWithFailures);
+    EXPECT_EQ(m_ended[1].status, QStringLiteral("Done"));
+    EXPECT_EQ(m_ended[2].outcome, RunOutcome::failed);
+    EXPECT_TRUE(m_ended[2].status.startsWith(QStringLiteral("Reference conversion failed")));
+}
+
+TEST_F(RunTrust, ACancelBeforeTheRunStartsLeavesEveryRowWaiting) {
+    watchEnd();
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 30.0))});
+    session().startProcessing();
+    session().cancelProcessing();
+    ASSERT_TRUE(waitUntil([&] { return !m_ended.empty(); }));
+    EXPECT_EQ(m_ended[0].outcome, RunOutcome::cancelled);
+    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::waiting));
+    EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+TEST_F(RunTrust, NamesTakenByOthersAreNeverReplaced) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0))});
+    QDir().mkpath(outputDir());
+    // A dangling link holds the first name; another program takes the second mid-run.
+    const QString link = QDir(outputDir()).filePath(QStringLiteral("a-synced.wav"));
+    ASSERT_EQ(::symlink("/nonexistent/target.wav", QFile::encodeName(link).constData()), 0);
+    const QString second = QDir(outputDir()).filePath(QStringLiteral("a-2-synced.wav"));
+    QObject::connect(session().individualFiles()[0], &AudioFileItem::statusChanged, [&] {
+        if (item(0).status().is(ProcessingStatus::Kind::processing)) {
+            QFile other(second);
+            if (other.open(QIODevice::NewOnly))
+                other.write("another program's file");
+        }
+    });
+    ASSERT_TRUE(runToEnd());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    QFile other(second);
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), QByteArray("another program's file"));
+    // The name really written is the one reported.
+    EXPECT_EQ(resultOf(0).outputURL.toLocalFile(),
+              QDir(outputDir()).filePath(QStringLiteral("a-3-synced.wav")));
+    EXPECT_TRUE(QFileInfo(resultOf(0).outputURL.toLocalFile()).size() > 1000);
+}
+
+TEST_F(RunTrust, AFailedGainPassIsAWarningAndACancelledOneLeavesNoTemporaryFile) {
+    // Converts and measures with the real tool; the gain pass fails, or hangs to be cancelled.
+    const QString failing = makeFakeTool(
+        m_dir.path(), QStringLiteral("ffmpeg"),
+        QStringLiteral("case \"$*\" in *volume=*) [ -e %1/hang ] || exit 1; "
+                       "for last; do :; done; echo partial > \"$last\"; exec sleep 60;; esac\n"
+                       "exec %2 \"$@\"")
+            .arg(m_dir.path(), realFFmpeg()));
+    session(failing);
+    watchEnd();
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0))});
+    RunSettings settings;
+    settings.normalizeLoudness = true;
+    settings.targetLUFS = -10.0; // far from the test signal's loudness: a gain is needed
+    session().startProcessing(settings);
+    ASSERT_TRUE(waitUntil([&] { return m_ended.size() == 1; }));
+    EXPECT_EQ(m_ended[0].outcome, RunOutcome::completedWithFailures);
+    ASSERT_EQ(resultOf(0).warnings.size(), 1);
+    EXPECT_EQ(resultOf(0).warnings[0].code, QStringLiteral("NORMALIZATION_FAILED"));
+    EXPECT_TRUE(resultOf(0).warnings[0].message.contains(QStringLiteral("exit status 1")));
+    EXPECT_FALSE(resultOf(0).normalizedLUFS.has_value());
+    EXPECT_TRUE(QFileInfo::exists(resultOf(0).outputURL.toLocalFile())); // kept, un-normalised
+
+    QFile(m_dir.filePath(QStringLiteral("hang"))).open(QIODevice::WriteOnly);
+    QObject::connect(session().individualFiles()[0], &AudioFileItem::statusChanged, [&] {
+        if (item(0).status().is(ProcessingStatus::Kind::normalizing))
+            QTimer::singleShot(1500, &session(), [&] { session().cancelProcessing(); });
+    });
+    session().startProcessing(settings);
+    ASSERT_TRUE(waitUntil([&] { return m_ended.size() == 2; }));
+    EXPECT_EQ(m_ended[1].outcome, RunOutcome::cancelled);
+    for (const QString& name : outputFolderEntries())
+        EXPECT_FALSE(name.contains(QStringLiteral("norm-tmp"))) << name.toStdString();
+}
+
+TEST_F(RunTrust, AFullDiskOrAVanishedFolderFailsTheRowAndLeavesNothingBehind) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0))});
+    const QByteArray inputBefore = [&] {
+        QFile f(path(QStringLiteral("a.wav")));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }();
+    QDir().mkpath(outputDir());
+    // A 64 KiB file system cannot hold a minute of audio.
+    const bool mounted =
+        ::mount("tmpfs", QFile::encodeName(outputDir()).constData(), "tmpfs", 0, "size=64k") == 0;
+    if (mounted) {
+        ASSERT_TRUE(runToEnd());
+        EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::failed));
+        EXPECT_TRUE(item(0).status().failureMessage().contains(QStringLiteral("space")))
+            << item(0).status().failureMessage().toStdString();
+        EXPECT_TRUE(outputFolderEntries().isEmpty())
+            << outputFolderEntries().join(' ').toStdString();
+        ::umount(QFile::encodeName(outputDir()).constData());
+    }
+    // The output folder disappears while the file is analysed.
+    QObject::connect(session().individualFiles()[0], &AudioFileItem::statusChanged, [&] {
+        if (item(0).status().is(ProcessingStatus::Kind::analyzing))
+            QDir(outputDir()).removeRecursively();
+    });
+    ASSERT_TRUE(runToEnd());
+    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::failed));
+    EXPECT_FALSE(item(0).status().failureMessage().isEmpty());
+    EXPECT_TRUE(runTempFolders().isEmpty());
+    QFile input(path(QStringLiteral("a.wav")));
+    ASSERT_TRUE(input.open(QIODevice::ReadOnly));
+    EXPECT_EQ(input.readAll(), inputBefore);
+    if (!mounted)
+        GTEST_SKIP() << "no tmpfs could be mounted for the full-disk case";
+}
+
+TEST_F(RunTrust, AFolderLeftByAKilledRunIsRemovedAndALiveOneKept) {
+    const auto live = createRunFolder(tempRoot());
+    ASSERT_TRUE(live);
+    // A run whose process is gone: its mark names a process that has ended.
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    ASSERT_TRUE(gone.waitForStarted());
+    const qint64 pid = gone.processId();
+    ASSERT_TRUE(gone.waitForFinished());
+    const QString stale = QDir(tempRoot()).filePath(QStringLiteral("Corvale_STALE"));
+    QDir().mkpath(stale);
+    QFile mark(QDir(stale).filePath(QStringLiteral(".corvale-owner")));
+    ASSERT_TRUE(mark.open(QIODevice::WriteOnly));
+    mark.write(QByteArray::number(pid) + " 1\n");
+    mark.close();
+    EXPECT_EQ(removeStaleRunFolders(tempRoot()), 1);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(live.value()));
+}
+
+TEST_F(RunTrust, ASessionDestroyedMidRunIsNeverCalledBack) {
+    choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 80.0))});
+    session().startProcessing();
+    ASSERT_TRUE(waitUntil([&] { return item(0).status().is(ProcessingStatus::Kind::converting); }));
+    // No time to wait: the run outlives the session and must not touch it (ASan watches).
+    session().shutdown(0);
+    m_session.reset();
+    waitUntil([] { return false; }, 3000);
+    EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+TEST_F(RunTrust, ARunNeedsNoSessionToReportThrough) {
+    const QString reference = referenceMix();
+    AudioFileItem item(QUrl::fromLocalFile(writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0))));
+    ProcessingRun::Request request;
+    request.items = {&item};
+    request.reference = QUrl::fromLocalFile(reference);
+    request.outputFolder = outputDir();
+    request.ffmpegPath = realFFmpeg();
+    request.settings.renameForDropbox = false;
+    QThreadPool pool;
+    ProcessingRun run(request, &pool);
+    QStringList statuses;
+    std::vector<double> progress;
+    int analyses = 0;
+    std::optional<RunOutcome> outcome;
+    QObject::connect(&run, &ProcessingRun::statusMessageChanged,
+                     [&](const QString& text) { statuses << text; });
+    QObject::connect(&run, &ProcessingRun::progressChanged,
+                     [&](double p) { progress.push_back(p); });
+    QObject::connect(&run, &ProcessingRun::analysisReady, [&](const ItemAnalysis&) { ++analyses; });
+    QObject::connect(&run, &ProcessingRun::ended, [&](RunOutcome o) { outcome = o; });
+    run.start();
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_EQ(*outcome, RunOutcome::succeeded);
+    EXPECT_EQ(statuses, (QStringList{QStringLiteral("Converting…"),
+                                     QStringLiteral("Loading reference audio…"),
+                                     QStringLiteral("Processing 1 file…")}));
+    EXPECT_EQ(progress, (std::vector<double>{0.5, 1.0}));
+    EXPECT_EQ(analyses, 1);
+    ASSERT_NE(item.status().result(), nullptr);
+    EXPECT_NEAR(item.status().result()->offsetSeconds, 2.0, 1e-9);
+    EXPECT_TRUE(runTempFolders().isEmpty());
+}
