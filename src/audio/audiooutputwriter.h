@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "quietmapbuilder.h"
 #include "result.h"
 #include "sync/synctypes.h"
 
@@ -38,9 +39,22 @@ struct Correction {
 // Writes a synced mono 16-bit WAV from parts, correcting drift at quiet places.
 class AudioOutputWriter {
 public:
-    float silenceThreshold = 0.003f;
-    std::int64_t silenceWindowSamples = 441;
+    // A window (in frames) whose RMS (samples in -1 ... 1) is below the threshold is quiet; the
+    // window is also the smallest drift step corrected. The radius, in frames, is how far from
+    // a correction's nominal place a quiet place is sought. Frame counts at every sample rate.
+    float silenceThreshold = QuietMapSettings{}.threshold;
+    std::int64_t silenceWindowSamples = QuietMapSettings{}.window;
     std::int64_t searchRadiusSamples = 661500;
+
+    // How stretches of a 16-bit mono input reach the output: copied by the kernel wherever it
+    // accepts to (falling back to reading and writing here where it refuses), or always read
+    // and written here. The output's bytes are the same either way.
+    enum class Copying { inKernelWherePossible, throughBuffers };
+    Copying copying = Copying::inKernelWherePossible;
+
+    [[nodiscard]] QuietMapSettings quietMapSettings() const {
+        return {silenceWindowSamples, silenceThreshold};
+    }
 
     // Writes under a temporary name in the output's folder and renames it into place only on
     // success; on failure or cancellation nothing is left behind and an existing file of the
