@@ -9,7 +9,8 @@
 // the last moment one was alive (so the figure is exact to about 10 ms).
 //
 //   run_bench [WORKDIR] [MINUTES]     (defaults: a temp folder, 60 minutes)
-// Generated inputs are kept in WORKDIR/inputs and reused by later runs.
+// Generated inputs are kept in WORKDIR/inputs and reused by later runs. CORVALE_SYNC=PATH runs
+// another corvale-sync (an earlier build, say) over the same inputs.
 #include "audio/audioconverter.h"
 #include "demo/speechgen.h"
 #include "support/wavfile.h"
@@ -148,7 +149,7 @@ int main(int argc, char** argv) {
     const QString outDir = QDir(work).filePath(QStringLiteral("synced"));
     QDir(outDir).removeRecursively();
     QProcess run;
-    run.setProgram(QStringLiteral(CORVALE_SYNC_BINARY));
+    run.setProgram(qEnvironmentVariable("CORVALE_SYNC", QStringLiteral(CORVALE_SYNC_BINARY)));
     run.setArguments(QStringList(inputs) << "--output" << outDir << "--no-sound"
                                          << "--no-auto-populate"
                                          << "--no-normalize"
