@@ -5,8 +5,8 @@
 //
 // The tail is the time from the end of the run's last conversion to the end of the run: what
 // the producer waits for after ffmpeg is done. It is watched from outside, without help from
-// the run: every 10 ms the bench looks for ffmpeg processes whose parent is the run and notes
-// the last moment one was alive (so the figure is exact to about 10 ms).
+// the run: every 10 ms the bench checks the run's ffmpeg child processes (found in /proc) and
+// notes the last moment one was still running, so the figure is exact to about 10 ms.
 //
 //   run_bench [WORKDIR] [MINUTES]     (defaults: a temp folder, 60 minutes)
 // Generated inputs are kept in WORKDIR/inputs and reused by later runs. CORVALE_SYNC=PATH runs
@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace corvale;
@@ -50,26 +51,40 @@ long vmHighWaterKb(qint64 pid) {
     return 0;
 }
 
-// Whether any ffmpeg process has `parent` as its parent. /proc/PID/stat reads
-// "pid (comm) state ppid ...", and comm may itself hold blanks or parentheses.
-bool hasFFmpegChild(qint64 parent) {
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString& pid : pids) {
+// The state letter of a process ("R", "S", "Z" ...) and its parent, from /proc/PID/stat, which
+// reads "pid (comm) state ppid ..." (comm may itself hold blanks or parentheses). Empty state
+// when the process is gone.
+struct ProcessState {
+    QByteArray comm;
+    char state = 0;
+    qint64 parent = 0;
+};
+ProcessState processState(const QString& pid) {
+    QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.read(512);
+    const qsizetype open = text.indexOf('(');
+    const qsizetype close = text.lastIndexOf(')');
+    if (open < 0 || close < open || text.size() < close + 3)
+        return {};
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    return {text.mid(open + 1, close - open - 1), fields[0].isEmpty() ? char(0) : fields[0][0],
+            fields.size() > 1 ? fields[1].toLongLong() : 0};
+}
+
+// The ffmpeg processes the run has started so far. Scanning /proc costs the shared machine
+// real time, so it is done only until every conversion has been seen.
+QStringList ffmpegChildren(qint64 parent) {
+    QStringList found;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         if (pid.isEmpty() || !pid.front().isDigit())
             continue;
-        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.read(512);
-        const qsizetype open = text.indexOf('(');
-        const qsizetype close = text.lastIndexOf(')');
-        if (open < 0 || close < open || text.mid(open + 1, close - open - 1) != "ffmpeg")
-            continue;
-        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == parent)
-            return true;
+        const ProcessState process = processState(pid);
+        if (process.comm == "ffmpeg" && process.parent == parent)
+            found << pid;
     }
-    return false;
+    return found;
 }
 
 QStringList makeInputs(const QString& folder, double minutes) {
@@ -161,9 +176,21 @@ int main(int argc, char** argv) {
     const qint64 pid = run.processId();
     long peakKb = 0;
     double lastConversionSeen = 0.0;
+    QStringList conversions;
     while (!run.waitForFinished(10)) {
         peakKb = std::max(peakKb, vmHighWaterKb(pid));
-        if (hasFFmpegChild(pid))
+        if (conversions.size() < inputs.size()) {
+            for (const QString& child : ffmpegChildren(pid)) {
+                if (!conversions.contains(child))
+                    conversions << child;
+            }
+        }
+        const bool converting =
+            std::any_of(conversions.begin(), conversions.end(), [](const QString& child) {
+                const char state = processState(child).state;
+                return state != 0 && state != 'Z';
+            });
+        if (converting)
             lastConversionSeen = timer.elapsed() / 1000.0;
     }
     const double whole = timer.elapsed() / 1000.0;

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <optional>
 #include <type_traits>
 #include <utility>
