@@ -1,309 +1,44 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audiooutputwriter.h"
 
-#include "publishfile.h"
-#include "sync/vectorops.h"
-
-#include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
-
-#include <sndfile.h>
+#include "partialoutput.h"
+#include "samplereader.h"
+#include "wavreader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
-#include <system_error>
 #include <type_traits>
 #include <utility>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace corvale {
 namespace {
 
 constexpr std::int64_t kChunkFrames = 220500;
-constexpr std::int64_t kMapBlockWindows = 1000;
-
-struct SndFileCloser {
-    void operator()(SNDFILE* file) const {
-        if (file)
-            sf_close(file);
-    }
-};
-using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
-
-CorvaleError libraryError(SNDFILE* file) {
-    return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(file)));
-}
-
-CorvaleError systemError(int code) {
-    return CorvaleError::passedOn(
-        QString::fromStdString(std::error_code(code, std::generic_category()).message()));
-}
-
-// Zero-filled; null when the allocation fails, so that failure stays a value.
-template <typename T> std::unique_ptr<T[]> allocate(std::int64_t count) {
-    constexpr auto limit =
-        static_cast<std::int64_t>(std::numeric_limits<std::size_t>::max() / sizeof(T));
-    if (count < 1 || count > limit)
-        return nullptr;
-    return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<std::size_t>(count)]());
-}
-
-// 16-bit inputs (every converted file) are moved as integers: the float round trip gives the
-// same values (v / 32768 back to v) at a good part of the cost.
-sf_count_t readFrames(SNDFILE* file, float* buffer, sf_count_t frames) {
-    return sf_readf_float(file, buffer, frames);
-}
-sf_count_t readFrames(SNDFILE* file, short* buffer, sf_count_t frames) {
-    return sf_readf_short(file, buffer, frames);
-}
-// The value libsndfile's float read gives for a 16-bit sample.
-float toFloat(short v) {
-    return static_cast<float>(v) * (1.0f / 32768.0f);
-}
-
-std::int64_t clampChannel(std::int64_t wanted, int channels) {
-    return std::clamp<std::int64_t>(wanted, 0, std::max(channels - 1, 0));
-}
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     const std::int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-struct Input {
-    SndFilePtr file;
-    std::int64_t frames = 0;
-    int channels = 1;
-    int sampleRate = 0;
-    bool pcm16 = false;
-};
-
-Result<Input> openInput(const QString& path) {
-    SF_INFO info{};
-    SNDFILE* raw = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!raw)
-        return libraryError(nullptr);
-    Input in;
-    in.file.reset(raw);
-    in.frames = info.frames;
-    in.channels = std::max(info.channels, 1);
-    in.sampleRate = info.samplerate;
-    in.pcm16 = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-    return in;
-}
-
-// The output under construction: a hidden, uniquely named file beside the final one that is
-// renamed into place only when complete, so an interrupted write never looks like a result.
-class PartialOutput {
-public:
-    PartialOutput() = default;
-    PartialOutput(const PartialOutput&) = delete;
-    PartialOutput& operator=(const PartialOutput&) = delete;
-    ~PartialOutput() { discard(); }
-
-    Result<Done> create(const QString& finalPath, int sampleRate) {
-        const QFileInfo target(finalPath);
-        m_finalPath = QFile::encodeName(target.absoluteFilePath());
-        QByteArray stem = QFile::encodeName(target.fileName());
-        if (stem.size() > 180) // keep the temporary name within NAME_MAX
-            stem.clear();
-        const QByteArray folder = QFile::encodeName(target.absolutePath());
-        static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        int lastError = EEXIST;
-        for (int attempt = 0; attempt < 64 && lastError == EEXIST; ++attempt) {
-            QByteArray suffix(6, 'x');
-            for (char& c : suffix)
-                c = kAlphabet[QRandomGenerator::global()->bounded(36)];
-            const QByteArray candidate =
-                folder + "/." + stem + ".corvale-partial-" + suffix + ".wav";
-            const int fd =
-                ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                m_fd = fd;
-                m_tempPath = candidate;
-                break;
-            }
-            lastError = errno;
-        }
-        if (m_fd < 0)
-            return systemError(lastError);
-
-        SF_INFO info{};
-        info.samplerate = sampleRate;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        m_file = sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
-        if (!m_file)
-            return libraryError(nullptr);
-        // Full-scale float maps to 32768 with clamping: 16-bit inputs copy bit-exactly and
-        // overs clip instead of wrapping around.
-        sf_command(m_file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-        return Done{};
-    }
-
-    [[nodiscard]] std::int64_t length() const { return m_length; }
-
-    Result<Done> append(const float* samples, std::int64_t frames) {
-        if (sf_writef_float(m_file, samples, frames) != frames)
-            return libraryError(m_file);
-        m_length += frames;
-        return Done{};
-    }
-
-    Result<Done> append(const short* samples, std::int64_t frames) {
-        if (sf_writef_short(m_file, samples, frames) != frames)
-            return libraryError(m_file);
-        m_length += frames;
-        return Done{};
-    }
-
-    Result<Done> appendSilence(std::int64_t frames) {
-        if (frames < 1)
-            return Done{};
-        if (!m_silence) {
-            m_silence = allocate<float>(kChunkFrames);
-            if (!m_silence)
-                return CorvaleError::cannotWriteAudio(QStringLiteral("silence buffer alloc"));
-        }
-        while (frames > 0) {
-            const std::int64_t chunk = std::min(frames, kChunkFrames);
-            if (auto r = append(m_silence.get(), chunk); !r)
-                return r;
-            frames -= chunk;
-        }
-        return Done{};
-    }
-
-    // Publishes the finished file under its name, never replacing anything there: a name
-    // taken meanwhile gives way to the next one nextName offers. Returns the path written.
-    Result<QString> commit(const NextName& nextName) {
-        const int closeError = sf_close(m_file);
-        m_file = nullptr;
-        if (closeError != SF_ERR_NO_ERROR)
-            return CorvaleError::passedOn(QString::fromUtf8(sf_error_number(closeError)));
-        const int fd = std::exchange(m_fd, -1);
-        if (::close(fd) != 0)
-            return systemError(errno);
-        const Published published =
-            publishUnderFreeName(m_tempPath, QFile::decodeName(m_finalPath), nextName);
-        if (published.error == EEXIST)
-            return CorvaleError::cannotWriteAudio(
-                QStringLiteral("“%1” already exists").arg(QFile::decodeName(m_finalPath)));
-        if (published.error != 0)
-            return systemError(published.error);
-        m_tempPath.clear();
-        return published.path;
-    }
-
-private:
-    void discard() {
-        if (m_file)
-            sf_close(m_file);
-        m_file = nullptr;
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        if (!m_tempPath.isEmpty())
-            ::unlink(m_tempPath.constData());
-        m_tempPath.clear();
-    }
-
-    QByteArray m_finalPath;
-    QByteArray m_tempPath;
-    int m_fd = -1;
-    SNDFILE* m_file = nullptr;
-    std::int64_t m_length = 0;
-    std::unique_ptr<float[]> m_silence;
-};
-
-// Quiet flags per whole window of `window` frames, read from one channel. A block that cannot
-// be buffered or read leaves the rest of the map loud, which only makes corrections less
-// discreet, never wrong in length.
-template <typename T>
-Result<std::vector<bool>> buildQuietMap(Input& in, std::int64_t mapChannel, std::int64_t window,
-                                        float threshold, const std::stop_token& stop) {
-    if (sf_seek(in.file.get(), 0, SEEK_SET) < 0)
-        return libraryError(in.file.get());
-    const std::int64_t count = in.frames / window;
-    std::vector<bool> map(static_cast<std::size_t>(count), false);
-    const std::int64_t channels = in.channels;
-    constexpr bool isFloat = std::is_same_v<T, float>;
-    const bool needColumn = channels > 1 || !isFloat;
-    std::unique_ptr<T[]> buffer;
-    std::unique_ptr<float[]> column; // the map's channel as floats, contiguous for the RMS
-    std::int64_t i = 0;
-    while (i < count) {
-        if (stop.stop_requested())
-            return CorvaleError::cancelled();
-        const std::int64_t blockFrames = std::min(count, kMapBlockWindows) * window;
-        const std::int64_t wanted = std::min(count - i, kMapBlockWindows) * window;
-        if (!buffer)
-            buffer = allocate<T>(blockFrames * channels);
-        if (needColumn && !column)
-            column = allocate<float>(blockFrames);
-        if (!buffer || (needColumn && !column))
-            break;
-        const sf_count_t got = readFrames(in.file.get(), buffer.get(), wanted);
-        if (got < wanted && sf_error(in.file.get()) != SF_ERR_NO_ERROR)
-            return libraryError(in.file.get());
-        if (got <= 0)
-            break;
-        const float* samples = nullptr;
-        if constexpr (isFloat) {
-            samples = buffer.get();
-        }
-        if (needColumn) {
-            const T* src = buffer.get() + mapChannel;
-            for (sf_count_t f = 0; f < got; ++f) {
-                if constexpr (isFloat)
-                    column[static_cast<std::size_t>(f)] = src[f * channels];
-                else
-                    column[static_cast<std::size_t>(f)] = toFloat(src[f * channels]);
-            }
-            samples = column.get();
-        }
-        const std::int64_t windows = got / window;
-        for (std::int64_t w = 0; w < windows && i + w < count; ++w) {
-            const float rms =
-                vec::rootMeanSquare({samples + w * window, static_cast<std::size_t>(window)});
-            map[static_cast<std::size_t>(i + w)] = rms < threshold;
-        }
-        i += windows;
-        if (got < wanted)
-            break;
-    }
-    return map;
-}
-
-Result<std::vector<bool>> mapOf(Input& in, std::int64_t mapChannel, std::int64_t window,
-                                float threshold, const std::stop_token& stop) {
-    return in.pcm16 ? buildQuietMap<short>(in, mapChannel, window, threshold, stop)
-                    : buildQuietMap<float>(in, mapChannel, window, threshold, stop);
-}
-
 // Copies the input from `start` to its end into the output, taking one channel and applying
-// the corrections in order. Buffers are made once per part and reused for every chunk.
+// the corrections in order. A 16-bit mono input goes through the kernel when `inKernel` and
+// the kernel accepts; otherwise (and for what the kernel refuses) through one buffer per part
+// in the input's own sample type (16-bit values move as integers: the float round trip would
+// give the same values at a good part of the cost).
 template <typename T>
-Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
+Result<Done> copyWithCorrections(WavReader& in, PartialOutput& out,
                                  const std::vector<Correction>& corrections, std::int64_t channel,
-                                 std::int64_t start, const std::stop_token& stop) {
-    const std::int64_t length = in.frames;
-    const std::int64_t channels = in.channels;
+                                 std::int64_t start, bool inKernel, const std::stop_token& stop) {
+    const std::int64_t length = in.length();
+    const std::int64_t channels = in.channels();
+    const auto raw = inKernel ? in.rawPcm16Mono() : std::nullopt;
     std::int64_t position = std::clamp<std::int64_t>(start, 0, length);
-    if (position < length && sf_seek(in.file.get(), position, SEEK_SET) < 0)
-        return libraryError(in.file.get());
+    std::int64_t readPosition = 0; // where the library's next read starts
 
-    std::unique_ptr<T[]> buffer;
+    bool buffered = false;
     std::unique_ptr<T[]> mono;
     std::size_t next = 0;
     while (position < length) {
@@ -313,35 +48,57 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
             next < corrections.size() ? corrections[next].inputPosition : length;
         const std::int64_t count = std::min(length, target) - position;
         std::int64_t remaining = count;
+        if (raw && remaining > 0 && !out.kernelCopyRefused()) {
+            const std::int64_t present = std::max<std::int64_t>(raw->frames - position, 0);
+            auto copied = out.appendCopy(raw->fd, raw->offset + 2 * position,
+                                         std::min(remaining, present), stop);
+            if (!copied)
+                return copied.error();
+            position += copied.value();
+            remaining -= copied.value();
+            // A damaged input holds fewer frames than it claims: its part ends here.
+            if (remaining > 0 && !out.kernelCopyRefused())
+                return Done{};
+        }
+        if (remaining > 0 && readPosition != position) {
+            if (auto error = in.seek(position))
+                return *error;
+            readPosition = position;
+        }
         while (remaining > 0) {
             const std::int64_t wanted = std::min(remaining, kChunkFrames);
-            if (!buffer)
-                buffer = allocate<T>(kChunkFrames * channels);
-            if (!buffer)
+            if (!buffered && !in.allocate(kChunkFrames))
                 return CorvaleError::cannotWriteAudio(QStringLiteral("buffer alloc failed"));
-            const sf_count_t got = readFrames(in.file.get(), buffer.get(), wanted);
-            if (got < wanted && sf_error(in.file.get()) != SF_ERR_NO_ERROR)
-                return libraryError(in.file.get());
+            buffered = true;
+            auto got = in.read(wanted);
+            if (!got)
+                return got.error();
             // A damaged input holds fewer frames than it claims: its part ends here.
-            if (got <= 0)
+            if (got.value() <= 0)
                 return Done{};
+            const T* buffer = nullptr;
+            if constexpr (std::is_same_v<T, short>)
+                buffer = in.shorts();
+            else
+                buffer = in.floats();
             if (channels == 1) {
-                if (auto r = out.append(buffer.get(), got); !r)
+                if (auto r = out.append(buffer, got.value()); !r)
                     return r;
             } else {
                 if (!mono)
-                    mono = allocate<T>(kChunkFrames);
+                    mono.reset(new (std::nothrow) T[kChunkFrames]);
                 if (!mono)
                     return CorvaleError::cannotWriteAudio(
                         QStringLiteral("channel extraction failed"));
-                const T* src = buffer.get() + channel;
-                for (sf_count_t f = 0; f < got; ++f)
+                const T* src = buffer + channel;
+                for (std::int64_t f = 0; f < got.value(); ++f)
                     mono[static_cast<std::size_t>(f)] = src[f * channels];
-                if (auto r = out.append(mono.get(), got); !r)
+                if (auto r = out.append(mono.get(), got.value()); !r)
                     return r;
             }
-            position += got;
-            remaining -= got;
+            position += got.value();
+            readPosition = position;
+            remaining -= got.value();
         }
         if (next < corrections.size() && position >= corrections[next].inputPosition) {
             const std::int64_t delta = corrections[next].delta;
@@ -350,8 +107,6 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
                     return r;
             } else if (delta < 0) {
                 position = std::min(position - delta, length);
-                if (position < length && sf_seek(in.file.get(), position, SEEK_SET) < 0)
-                    return libraryError(in.file.get());
             }
             ++next;
             continue;
@@ -378,10 +133,10 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
         return CorvaleError::cancelled();
     int sampleRate = 0;
     {
-        auto first = openInput(parts.front().inputWAV);
-        if (!first)
-            return first.error();
-        sampleRate = first.value().sampleRate;
+        WavReader first;
+        if (auto error = first.open(parts.front().inputWAV))
+            return *error;
+        sampleRate = first.sampleRate();
     }
     const double rate = sampleRate;
     const std::int64_t window = std::max<std::int64_t>(silenceWindowSamples, 1);
@@ -401,17 +156,15 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
     for (const SyncPart* part : ordered) {
         if (stop.stop_requested())
             return CorvaleError::cancelled();
-        auto opened = openInput(part->inputWAV);
-        if (!opened)
-            return opened.error();
-        Input& in = opened.value();
-        const std::int64_t channel = clampChannel(part->channel, in.channels);
-        const std::int64_t mapChannel = clampChannel(part->quietMapChannel, in.channels);
+        WavReader in;
+        if (auto error = in.open(part->inputWAV))
+            return *error;
+        const std::int64_t channel = in.clampChannel(part->channel);
 
         std::optional<Result<std::vector<bool>>> built;
         const std::vector<bool>* map = part->quietMap.get();
-        if (!map || std::int64_t(map->size()) != in.frames / window) {
-            built = mapOf(in, mapChannel, window, silenceThreshold, stop);
+        if (!map || std::int64_t(map->size()) != in.length() / window) {
+            built = quietMap(part->inputWAV, part->quietMapChannel, stop);
             if (!*built)
                 return built->error();
             map = &built->value();
@@ -427,9 +180,11 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
         }
         const std::int64_t trim = std::max<std::int64_t>(-start, 0);
         const auto corrections = planCorrections(part->driftPoints, trim, *map, rate);
-        auto copied = in.pcm16
-                          ? copyWithCorrections<short>(in, out, corrections, channel, trim, stop)
-                          : copyWithCorrections<float>(in, out, corrections, channel, trim, stop);
+        const bool inKernel = copying == Copying::inKernelWherePossible;
+        auto copied =
+            in.isPcm16()
+                ? copyWithCorrections<short>(in, out, corrections, channel, trim, inKernel, stop)
+                : copyWithCorrections<float>(in, out, corrections, channel, trim, inKernel, stop);
         if (!copied)
             return copied.error();
     }
@@ -438,12 +193,7 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
 
 Result<std::vector<bool>> AudioOutputWriter::quietMap(const QString& inputWAV, std::int64_t channel,
                                                       std::stop_token stop) const {
-    auto opened = openInput(inputWAV);
-    if (!opened)
-        return opened.error();
-    Input& in = opened.value();
-    return mapOf(in, clampChannel(channel, in.channels),
-                 std::max<std::int64_t>(silenceWindowSamples, 1), silenceThreshold, stop);
+    return loadQuietMap(inputWAV, channel, quietMapSettings(), stop);
 }
 
 // Sign of a correction: driftSeconds is where the track's material was found on the

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "publishfile.h"
+#include "quietmapbuilder.h"
 #include "result.h"
 #include "sync/synctypes.h"
 
@@ -39,9 +40,22 @@ struct Correction {
 // Writes a synced mono 16-bit WAV from parts, correcting drift at quiet places.
 class AudioOutputWriter {
 public:
-    float silenceThreshold = 0.003f;
-    std::int64_t silenceWindowSamples = 441;
+    // A window (in frames) whose RMS (samples in -1 ... 1) is below the threshold is quiet; the
+    // window is also the smallest drift step corrected. The radius, in frames, is how far from
+    // a correction's nominal place a quiet place is sought. Frame counts at every sample rate.
+    float silenceThreshold = QuietMapSettings{}.threshold;
+    std::int64_t silenceWindowSamples = QuietMapSettings{}.window;
     std::int64_t searchRadiusSamples = 661500;
+
+    // How stretches of a 16-bit mono input reach the output: copied by the kernel wherever it
+    // accepts to (falling back to reading and writing here where it refuses), or always read
+    // and written here. The output's bytes are the same either way.
+    enum class Copying { inKernelWherePossible, throughBuffers };
+    Copying copying = Copying::inKernelWherePossible;
+
+    [[nodiscard]] QuietMapSettings quietMapSettings() const {
+        return {silenceWindowSamples, silenceThreshold};
+    }
 
     // Writes under a temporary name in the output's folder and publishes it under output only
     // when complete, never replacing anything there (a dangling link included): when the name

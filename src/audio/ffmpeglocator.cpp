@@ -143,23 +143,4 @@ AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath) {
     return format;
 }
 
-double probeSampleRate(const QString& path, const QString& ffprobePath) {
-    if (const auto format = sndfileFormat(path); format && format->sampleRate >= 1)
-        return format->sampleRate;
-    const auto values = probeFirstAudioStream(path, ffprobePath, {QStringLiteral("sample_rate")});
-    if (const long long rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1)
-        return static_cast<double>(rate);
-    return fallbackSampleRate;
-}
-
-int probeChannelCount(const QString& path, const QString& ffprobePath) {
-    if (const auto format = sndfileFormat(path); format && format->channels >= 1)
-        return format->channels;
-    const auto values = probeFirstAudioStream(path, ffprobePath, {QStringLiteral("channels")});
-    if (const long long channels = values.value(QStringLiteral("channels"), 0);
-        channels >= 1 && channels <= 1024)
-        return static_cast<int>(channels);
-    return 1;
-}
-
 } // namespace corvale

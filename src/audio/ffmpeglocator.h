@@ -23,20 +23,14 @@ namespace corvale {
 // empty when there is none.
 [[nodiscard]] QString findFFprobe(const QString& ffmpegPath);
 
-// Native sample rate: libsndfile's rate, else the first audio stream's rate from ffprobe,
-// else 44100. Never fails. Blocks while ffprobe runs; call it off the GUI thread.
-[[nodiscard]] double probeSampleRate(const QString& path, const QString& ffprobePath);
-
-// Rate and channel count together, with one ffprobe run at most (same rules as the two below).
+// Native sample rate and channel count, with one ffprobe run at most: libsndfile's when it can
+// open the file, else those of the first audio stream as ffprobe reports them, else 44100 Hz
+// and one channel. Never fails. Blocks while ffprobe runs; call it off the GUI thread.
 struct AudioFormat {
     double sampleRate = 44100.0;
     int channels = 1;
     bool rateKnown = false; // false: sampleRate is the 44100 fallback
 };
 [[nodiscard]] AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath);
-
-// Channel count: libsndfile's, else ffprobe's for the first audio stream, else 1.
-// Blocks while ffprobe runs; call it off the GUI thread.
-[[nodiscard]] int probeChannelCount(const QString& path, const QString& ffprobePath);
 
 } // namespace corvale

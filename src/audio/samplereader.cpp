@@ -2,10 +2,7 @@
 #include "samplereader.h"
 
 #include "sync/envelope.h"
-
-#include <QFile>
-
-#include <sndfile.h>
+#include "wavreader.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -19,109 +16,6 @@
 namespace corvale {
 namespace {
 
-// An open WAV file read through one bounded buffer. 16-bit PCM (what the conversion step
-// writes) is read as shorts and scaled by 1/32768 here: that is exactly the value libsndfile's
-// float read gives (v / 0x8000, a power of two, so the product is exact), but libsndfile then
-// fills our buffer with one read() instead of many small ones through its own conversion
-// buffer. Any other encoding is read as floats.
-class ChunkReader {
-public:
-    ChunkReader() = default;
-    ChunkReader(const ChunkReader&) = delete;
-    ChunkReader& operator=(const ChunkReader&) = delete;
-    ~ChunkReader() {
-        if (m_file)
-            sf_close(m_file);
-    }
-
-    // Opens path; on failure returns libsndfile's text.
-    [[nodiscard]] std::optional<CorvaleError> open(const QString& path) {
-        const QByteArray native = QFile::encodeName(path);
-        m_file = sf_open(native.constData(), SFM_READ, &m_info);
-        if (!m_file)
-            return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(nullptr)));
-        m_shorts = (m_info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
-        return std::nullopt;
-    }
-
-    [[nodiscard]] std::int64_t length() const { return m_info.frames; }
-    [[nodiscard]] int channels() const { return std::max(m_info.channels, 1); }
-
-    // One buffer for chunkFrames frames of every channel; false when it cannot be had.
-    [[nodiscard]] bool allocate(std::int64_t chunkFrames) {
-        const auto values =
-            static_cast<std::size_t>(chunkFrames) * static_cast<std::size_t>(channels());
-        if (m_shorts)
-            m_shortBuffer.reset(new (std::nothrow) short[values]);
-        else
-            m_floatBuffer.reset(new (std::nothrow) float[values]);
-        m_capacity = chunkFrames;
-        return m_shorts ? m_shortBuffer != nullptr : m_floatBuffer != nullptr;
-    }
-
-    // Reads up to `frames` (at most the buffer's capacity) frames; 0 at the end of the data.
-    [[nodiscard]] Result<std::int64_t> read(std::int64_t frames) {
-        frames = std::min(frames, m_capacity);
-        const sf_count_t got = m_shorts ? sf_readf_short(m_file, m_shortBuffer.get(), frames)
-                                        : sf_readf_float(m_file, m_floatBuffer.get(), frames);
-        if (got < frames && sf_error(m_file) != SF_ERR_NO_ERROR)
-            return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(m_file)));
-        m_delivered = std::max<sf_count_t>(got, 0);
-        return static_cast<std::int64_t>(m_delivered);
-    }
-
-    // Channel `channel` of the frames last read, as floats into out.
-    void extractChannel(int channel, float* out) const {
-        const int stride = channels();
-        if (m_shorts)
-            convert(m_shortBuffer.get() + channel, stride, m_delivered, out);
-        else
-            copy(m_floatBuffer.get() + channel, stride, m_delivered, out);
-    }
-
-    // (first + second channel) / 2 of the frames last read; a one-channel file gives itself.
-    void extractMixOfFirstTwo(float* out) const {
-        const int stride = channels();
-        const int second = std::min(stride - 1, 1);
-        for (sf_count_t i = 0; i < m_delivered; ++i) {
-            const sf_count_t at = i * stride;
-            const float a =
-                m_shorts ? static_cast<float>(m_shortBuffer[at]) * kShortScale : m_floatBuffer[at];
-            const float b = m_shorts ? static_cast<float>(m_shortBuffer[at + second]) * kShortScale
-                                     : m_floatBuffer[at + second];
-            out[i] = (a + b) * 0.5f;
-        }
-    }
-
-    [[nodiscard]] SNDFILE* handle() const { return m_file; }
-
-private:
-    static constexpr float kShortScale = 1.0f / 32768.0f;
-
-    // Separate one-channel loops so that the common mono case vectorises.
-    static void convert(const short* in, int stride, sf_count_t count, float* out) {
-        if (stride == 1) {
-            for (sf_count_t i = 0; i < count; ++i)
-                out[i] = static_cast<float>(in[i]) * kShortScale;
-        } else {
-            for (sf_count_t i = 0; i < count; ++i)
-                out[i] = static_cast<float>(in[i * stride]) * kShortScale;
-        }
-    }
-    static void copy(const float* in, int stride, sf_count_t count, float* out) {
-        for (sf_count_t i = 0; i < count; ++i)
-            out[i] = in[i * stride];
-    }
-
-    SNDFILE* m_file = nullptr;
-    SF_INFO m_info{};
-    bool m_shorts = false;
-    std::unique_ptr<short[]> m_shortBuffer;
-    std::unique_ptr<float[]> m_floatBuffer;
-    std::int64_t m_capacity = 0;
-    sf_count_t m_delivered = 0;
-};
-
 // Each 10 s chunk is read a slice at a time (128 KiB of mono 16-bit, what cat reads at once)
 // into one small buffer, so that the kernel's copy of the file data is still in the cache when
 // it is converted and, for envelopes, reduced. Cancellation is still checked once per chunk.
@@ -130,7 +24,7 @@ constexpr std::int64_t kSliceFrames = 65536;
 // Reads every chunk of the file, handing each slice read to take(firstFrame, frames).
 // Returns the number of frames read, or the error that ended reading.
 template <typename Take>
-Result<std::int64_t> readChunks(ChunkReader& reader, std::int64_t chunkFrames,
+Result<std::int64_t> readChunks(WavReader& reader, std::int64_t chunkFrames,
                                 const std::stop_token& stop, Take&& take) {
     const std::int64_t length = reader.length();
     std::int64_t done = 0;
@@ -152,7 +46,7 @@ Result<std::int64_t> readChunks(ChunkReader& reader, std::int64_t chunkFrames,
 }
 
 // Opens the file and sets up its read buffer, with the errors both loaders share.
-std::optional<CorvaleError> prepare(ChunkReader& reader, const QString& path,
+std::optional<CorvaleError> prepare(WavReader& reader, const QString& path,
                                     std::int64_t chunkFrames) {
     if (auto error = reader.open(path))
         return error;
@@ -161,10 +55,6 @@ std::optional<CorvaleError> prepare(ChunkReader& reader, const QString& path,
     if (!reader.allocate(std::min({reader.length(), chunkFrames, kSliceFrames})))
         return CorvaleError::cannotReadAudio(QStringLiteral("buffer alloc failed"));
     return std::nullopt;
-}
-
-int clampChannel(const ChunkReader& reader, std::int64_t channel) {
-    return static_cast<int>(std::clamp<std::int64_t>(channel, 0, reader.channels() - 1));
 }
 
 // An hour at 48 kHz is 691 MB of floats. Faulting that in page by page on first write costs
@@ -188,15 +78,14 @@ Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, 
                                  std::int64_t channel, const std::stop_token& stop,
                                  const std::optional<QuietMapSettings>& quiet = {}) {
     const std::int64_t chunkFrames = engine.readChunkFrames();
-    ChunkReader reader;
+    WavReader reader;
     if (auto error = prepare(reader, path, chunkFrames))
         return *error;
-    const int c = clampChannel(reader, channel);
+    const int c = reader.clampChannel(channel);
     EnvelopeAccumulator accumulator(engine.hopSamples());
-    // The writer's windows go through the same RMS routine, so the map is the one it would make.
-    std::optional<EnvelopeAccumulator> windows;
+    std::optional<QuietMapBuilder> quietMap;
     if (quiet)
-        windows.emplace(std::max<std::int64_t>(quiet->window, 1));
+        quietMap.emplace(*quiet);
     // The chunk is converted and reduced a slice at a time so that the floats are summed while
     // still in the cache; the accumulator gives the same envelope for any slicing.
     std::vector<float> samples(static_cast<std::size_t>(std::min(reader.length(), kSliceFrames)));
@@ -207,18 +96,14 @@ Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, 
             reader.extractMixOfFirstTwo(samples.data());
         const auto slice = std::span<const float>(samples).first(static_cast<std::size_t>(frames));
         accumulator.push(slice);
-        if (windows)
-            windows->push(slice);
+        if (quietMap)
+            quietMap->push(slice);
     });
     if (!read)
         return read.error();
     TrackEnvelope result{accumulator.takeEnvelope(), read.value(), {}};
-    if (windows) {
-        const std::vector<float>& rms = windows->envelope();
-        result.quietMap.resize(rms.size());
-        for (std::size_t i = 0; i < rms.size(); ++i)
-            result.quietMap[i] = rms[i] < quiet->threshold;
-    }
+    if (quietMap)
+        result.quietMap = quietMap->takeMap();
     return result;
 }
 
@@ -227,10 +112,10 @@ Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, 
 Result<std::vector<float>> loadSamples(const SyncEngine& engine, const QString& path,
                                        std::int64_t channel, std::stop_token stop) {
     const std::int64_t chunkFrames = engine.readChunkFrames();
-    ChunkReader reader;
+    WavReader reader;
     if (auto error = prepare(reader, path, chunkFrames))
         return *error;
-    const int c = clampChannel(reader, channel);
+    const int c = reader.clampChannel(channel);
 
     // Room for every frame is reserved up front and filled chunk by chunk; growing the list
     // only by what was read keeps a truncated file's result to the frames it holds.
@@ -264,8 +149,31 @@ Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine, const QString&
     return envelopeOf(engine, path, Source::mixOfFirstTwo, 0, stop);
 }
 
+Result<std::vector<bool>> loadQuietMap(const QString& path, std::int64_t channel,
+                                       QuietMapSettings settings, std::stop_token stop) {
+    WavReader reader;
+    if (auto error = reader.open(path))
+        return *error;
+    const std::int64_t window = std::max<std::int64_t>(settings.window, 1);
+    const auto entries = static_cast<std::size_t>(reader.length() / window);
+    if (reader.length() < 1 || !reader.allocate(std::min(reader.length(), kSliceFrames)))
+        return std::vector<bool>(entries, false);
+    const int c = reader.clampChannel(channel);
+    QuietMapBuilder builder(settings);
+    std::vector<float> samples(static_cast<std::size_t>(std::min(reader.length(), kSliceFrames)));
+    auto read = readChunks(reader, 1000 * window, stop, [&](std::int64_t, std::int64_t frames) {
+        reader.extractChannel(c, samples.data());
+        builder.push(std::span<const float>(samples).first(static_cast<std::size_t>(frames)));
+    });
+    if (!read)
+        return read.error();
+    std::vector<bool> map = builder.takeMap();
+    map.resize(entries, false);
+    return map;
+}
+
 Result<StereoAnalysis> analyzeStereo(const SyncEngine& engine, const QString& path) {
-    ChunkReader reader;
+    WavReader reader;
     if (auto error = reader.open(path))
         return *error;
     if (reader.channels() < 2)
@@ -276,8 +184,8 @@ Result<StereoAnalysis> analyzeStereo(const SyncEngine& engine, const QString& pa
         std::min(static_cast<std::int64_t>(engine.sampleRate() * 30.0), length);
     if (window < 1)
         return StereoAnalysis::monoOrIdentical();
-    if (sf_seek(reader.handle(), (length - window) / 2, SEEK_SET) < 0)
-        return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(reader.handle())));
+    if (auto error = reader.seek((length - window) / 2))
+        return *error;
     if (!reader.allocate(window))
         return StereoAnalysis::monoOrIdentical();
     auto got = reader.read(window);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "quietmapbuilder.h"
 #include "result.h"
 #include "sync/syncengine.h"
 
@@ -29,12 +30,8 @@ struct TrackEnvelope {
     std::int64_t frameCount = 0; // frames actually read
     std::vector<bool> quietMap;  // only when asked for
 };
-// The writer's quiet map (RMS below threshold per whole window of frames), made in the same
-// pass so that writing need not read the file once more for it.
-struct QuietMapSettings {
-    std::int64_t window = 441;
-    float threshold = 0.003f;
-};
+// With quiet, the writer's quiet map of the same channel is made in the same pass, so that
+// writing need not read the file once more for it.
 [[nodiscard]] Result<TrackEnvelope> loadEnvelope(const SyncEngine& engine, const QString& path,
                                                  std::int64_t channel, std::stop_token stop = {},
                                                  std::optional<QuietMapSettings> quiet = {});
@@ -43,6 +40,15 @@ struct QuietMapSettings {
 // two-voice stereo reference. Same errors as loadEnvelope.
 [[nodiscard]] Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine, const QString& path,
                                                       std::stop_token stop = {});
+
+// The quiet map of one channel (clamped as for loadSamples) of a whole file: one entry per
+// whole window of the frames the header promises, those beyond the data present not quiet.
+// Checks stop about every ten seconds of audio. An empty file gives an empty map; a read
+// buffer that cannot be had gives a map with nothing quiet. Errors: the library's open/read
+// error (passedOn), cancelled.
+[[nodiscard]] Result<std::vector<bool>> loadQuietMap(const QString& path, std::int64_t channel,
+                                                     QuietMapSettings settings,
+                                                     std::stop_token stop = {});
 
 // Stereo verdict over at most 30 s from the middle of the file. Fewer than two channels give
 // monoOrIdentical without reading. Errors: the library's open/read error.

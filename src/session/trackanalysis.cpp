@@ -39,10 +39,8 @@ Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString
         if (auto checked = analyzeStereo(engine, wav))
             result.stereo = checked.value();
     }
-    const AudioOutputWriter writer;
-    auto loaded =
-        loadEnvelope(engine, wav, result.stereo.analysisChannel(), stop,
-                     QuietMapSettings{writer.silenceWindowSamples, writer.silenceThreshold});
+    auto loaded = loadEnvelope(engine, wav, result.stereo.analysisChannel(), stop,
+                               AudioOutputWriter().quietMapSettings());
     if (!loaded)
         return loaded.error();
     const std::vector<float>& envelope = loaded.value().envelope;

@@ -441,6 +441,46 @@ TEST_F(WriterTest, QuietMapMadeEarlierIsUsedOnlyWhenItFitsTheInput) {
     EXPECT_EQ(writeAndRead({wrongSize}, QStringLiteral("wrong.wav")), reference);
 }
 
+// Converted files are 16-bit mono stretches the kernel copies; what it cannot copy (one side
+// of a stereo file) goes through the loop. Either way every byte, header included, must be
+// what the loop alone writes.
+TEST_F(WriterTest, KernelCopyWritesTheSameBytesAsTheLoop) {
+    makeInput(QStringLiteral("track.wav"), test::speechLike(20.0, kRate, 21));
+    makeInput(QStringLiteral("part2.wav"), test::speechLike(8.0, kRate, 22));
+    makeInput(
+        QStringLiteral("split.wav"),
+        test::interleave(test::speechLike(20.0, kRate, 23), test::speechLike(20.0, kRate, 24)), 2);
+    const std::vector<DriftPoint> drift{{0.0, 0.0}, {6.0, 0.03}, {12.0, -0.02}, {18.0, 0.01}};
+    SyncPart left = part(path(QStringLiteral("split.wav")), 1.3, drift);
+    SyncPart right = left;
+    right.channel = 1;
+    const SyncPart track = part(path(QStringLiteral("track.wav")), -0.7, drift);
+    const std::vector<std::pair<QString, std::vector<SyncPart>>> outputs{
+        {QStringLiteral("track"), {track}},
+        {QStringLiteral("left"), {left}},
+        {QStringLiteral("right"), {right}},
+        {QStringLiteral("merged"),
+         {part(path(QStringLiteral("track.wav")), 0.4, drift),
+          part(path(QStringLiteral("part2.wav")), 23.0, {{0.0, 0.0}, {4.0, -0.02}})}},
+        // The library writes on after frames the kernel copied, and the reverse.
+        {QStringLiteral("mixed"), {track, left, part(path(QStringLiteral("part2.wav")), 2.0)}},
+    };
+    AudioOutputWriter loop;
+    loop.copying = AudioOutputWriter::Copying::throughBuffers;
+    const auto bytes = [](const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    for (const auto& [name, parts] : outputs) {
+        const QString kernel = path(name + QStringLiteral("-kernel.wav"));
+        const QString buffers = path(name + QStringLiteral("-loop.wav"));
+        ASSERT_TRUE(m_writer.write(parts, kernel).ok()) << qPrintable(name);
+        ASSERT_TRUE(loop.write(parts, buffers).ok()) << qPrintable(name);
+        const QByteArray written = bytes(kernel);
+        EXPECT_GT(written.size(), 44 + 2 * 8 * kRate) << qPrintable(name);
+        EXPECT_TRUE(written == bytes(buffers)) << qPrintable(name) << " differs";
+    }
+}
 TEST_F(WriterTest, PublishingNeverReplacesAndAFailedRenameLeavesNothing) {
     makeInput(QStringLiteral("in.wav"), loudNoise(kRate, 9));
     const SyncPart input = part(path(QStringLiteral("in.wav")), 0.0);

@@ -1,0 +1,239 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "partialoutput.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QtEndian>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvale {
+namespace {
+
+constexpr std::int64_t kSilenceFrames = 220500;
+// Bytes per copy_file_range call: large enough that the calls cost nothing, small enough that
+// cancellation is seen within a few milliseconds.
+constexpr std::int64_t kCopyStepBytes = std::int64_t(8) << 20;
+
+CorvaleError libraryError(SNDFILE* file) {
+    return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(file)));
+}
+
+CorvaleError systemError(int code) {
+    return CorvaleError::passedOn(
+        QString::fromStdString(std::error_code(code, std::generic_category()).message()));
+}
+
+// The kernel cannot copy between these two files (different file systems on an old kernel, a
+// file system without support); reading and writing here still can.
+bool refusedByKernel(int code) {
+    return code == EXDEV || code == ENOSYS || code == EINVAL || code == EOPNOTSUPP;
+}
+
+} // namespace
+
+PartialOutput::PartialOutput() = default;
+
+PartialOutput::~PartialOutput() {
+    discard();
+}
+
+Result<Done> PartialOutput::create(const QString& finalPath, int sampleRate) {
+    const QFileInfo target(finalPath);
+    m_finalPath = QFile::encodeName(target.absoluteFilePath());
+    QByteArray stem = QFile::encodeName(target.fileName());
+    if (stem.size() > 180) // keep the temporary name within NAME_MAX
+        stem.clear();
+    const QByteArray folder = QFile::encodeName(target.absolutePath());
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    int lastError = EEXIST;
+    for (int attempt = 0; attempt < 64 && lastError == EEXIST; ++attempt) {
+        QByteArray suffix(6, 'x');
+        for (char& c : suffix)
+            c = kAlphabet[QRandomGenerator::global()->bounded(36)];
+        const QByteArray candidate = folder + "/." + stem + ".corvale-partial-" + suffix + ".wav";
+        const int fd = ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            m_fd = fd;
+            m_tempPath = candidate;
+            break;
+        }
+        lastError = errno;
+    }
+    if (m_fd < 0)
+        return systemError(lastError);
+
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    m_file = sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
+    if (!m_file)
+        return libraryError(nullptr);
+    // Full-scale float maps to 32768 with clamping: 16-bit inputs copy bit-exactly and
+    // overs clip instead of wrapping around.
+    sf_command(m_file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // The header is written and the descriptor stands at the first frame; the library writes
+    // frames at the descriptor's position from here on.
+    m_dataOffset = ::lseek(m_fd, 0, SEEK_CUR);
+    if (m_dataOffset < 12)
+        m_kernelCopyRefused = true;
+    return Done{};
+}
+
+Result<Done> PartialOutput::append(const float* samples, std::int64_t frames) {
+    if (sf_writef_float(m_file, samples, frames) != frames)
+        return libraryError(m_file);
+    m_length += frames;
+    return checkPosition();
+}
+
+Result<Done> PartialOutput::append(const short* samples, std::int64_t frames) {
+    if (sf_writef_short(m_file, samples, frames) != frames)
+        return libraryError(m_file);
+    m_length += frames;
+    return checkPosition();
+}
+
+Result<Done> PartialOutput::appendSilence(std::int64_t frames) {
+    if (frames < 1)
+        return Done{};
+    if (!m_silence) {
+        m_silence.reset(new (std::nothrow) float[kSilenceFrames]());
+        if (!m_silence)
+            return CorvaleError::cannotWriteAudio(QStringLiteral("silence buffer alloc"));
+    }
+    while (frames > 0) {
+        const std::int64_t chunk = std::min(frames, kSilenceFrames);
+        if (auto r = append(m_silence.get(), chunk); !r)
+            return r;
+        frames -= chunk;
+    }
+    return Done{};
+}
+
+// Once the kernel has appended frames the library does not know of, the library must go on
+// writing after them, never over them.
+Result<Done> PartialOutput::checkPosition() const {
+    if (m_copiedInKernel && ::lseek(m_fd, 0, SEEK_CUR) != m_dataOffset + 2 * m_length)
+        return CorvaleError::cannotWriteAudio(QStringLiteral("write position lost"));
+    return Done{};
+}
+
+Result<std::int64_t> PartialOutput::appendCopy(int fd, std::int64_t offset, std::int64_t frames,
+                                               const std::stop_token& stop) {
+    if (m_kernelCopyRefused || frames < 1)
+        return std::int64_t(0);
+    const std::int64_t start = m_dataOffset + 2 * m_length;
+    // The library must not have written past what it was counted for.
+    if (::lseek(m_fd, 0, SEEK_CUR) != start) {
+        m_kernelCopyRefused = true;
+        return std::int64_t(0);
+    }
+    const std::int64_t bytes = 2 * frames;
+    off_t from = offset;
+    off_t to = start;
+    std::int64_t done = 0;
+    while (done < bytes) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        const auto step = static_cast<std::size_t>(std::min(bytes - done, kCopyStepBytes));
+        const ssize_t copied = ::copy_file_range(fd, &from, m_fd, &to, step, 0);
+        if (copied < 0) {
+            if (errno == EINTR)
+                continue;
+            if (!refusedByKernel(errno))
+                return systemError(errno);
+            m_kernelCopyRefused = true;
+            break;
+        }
+        if (copied == 0) // the source ended early
+            break;
+        done += copied;
+    }
+    if (done % 2 != 0) { // the source ended inside a sample: that half is dropped
+        --done;
+        if (::ftruncate(m_fd, start + done) != 0)
+            return systemError(errno);
+    }
+    if (::lseek(m_fd, start + done, SEEK_SET) < 0)
+        return systemError(errno);
+    m_length += done / 2;
+    m_copiedInKernel = m_copiedInKernel || done > 0;
+    return done / 2;
+}
+
+// The library sizes the RIFF and data chunks from the frames it wrote itself; the frames the
+// kernel copied are added here, the same two fields with the same values (each truncated to
+// 32 bits, as the library does) that it writes when it writes every frame.
+Result<Done> PartialOutput::writeLengths() {
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0)
+        return systemError(errno);
+    const std::int64_t size = status.st_size;
+    char riff[4] = {};
+    char data[4] = {};
+    if (::pread(m_fd, riff, 4, 0) != 4 || ::pread(m_fd, data, 4, m_dataOffset - 8) != 4 ||
+        std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(data, "data", 4) != 0)
+        return CorvaleError::cannotWriteAudio(QStringLiteral("unexpected WAV header"));
+    const auto put = [this](std::int64_t at, std::int64_t value) {
+        const quint32 field = qToLittleEndian(static_cast<quint32>(value));
+        return ::pwrite(m_fd, &field, sizeof field, at) == sizeof field;
+    };
+    if (!put(4, size - 8) || !put(m_dataOffset - 4, size - m_dataOffset))
+        return systemError(errno);
+    return Done{};
+}
+
+Result<QString> PartialOutput::commit(const NextName& nextName) {
+    const int closeError = sf_close(m_file);
+    m_file = nullptr;
+    if (closeError != SF_ERR_NO_ERROR)
+        return CorvaleError::passedOn(QString::fromUtf8(sf_error_number(closeError)));
+    if (m_copiedInKernel) {
+        if (auto r = writeLengths(); !r)
+            return r.error();
+    }
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0)
+        return systemError(errno);
+    // Never over anything that stands at the name: a name taken meanwhile gives way to the
+    // next one nextName offers.
+    const Published published =
+        publishUnderFreeName(m_tempPath, QFile::decodeName(m_finalPath), nextName);
+    if (published.error == EEXIST)
+        return CorvaleError::cannotWriteAudio(
+            QStringLiteral("“%1” already exists").arg(QFile::decodeName(m_finalPath)));
+    if (published.error != 0)
+        return systemError(published.error);
+    m_tempPath.clear();
+    return published.path;
+}
+
+void PartialOutput::discard() {
+    if (m_file)
+        sf_close(m_file);
+    m_file = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_tempPath.isEmpty())
+        ::unlink(m_tempPath.constData());
+    m_tempPath.clear();
+}
+
+} // namespace corvale

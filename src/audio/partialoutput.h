@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "publishfile.h"
+#include "result.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <stop_token>
+
+struct sf_private_tag;
+
+namespace corvale {
+
+// A mono 16-bit WAV under construction: a hidden, uniquely named file beside the final one
+// that is renamed into place only when complete, so an interrupted write never looks like a
+// result. Destroyed without commit(), it removes the file. Lengths are in frames.
+//
+// Samples reach it in two ways that give the same bytes: through libsndfile (floats, shorts,
+// silence), or copied by the kernel from another file's 16-bit mono data (appendCopy), which
+// costs no copy through this process and nothing at all on file systems that share extents.
+class PartialOutput {
+public:
+    PartialOutput();
+    ~PartialOutput();
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
+
+    // Errors: the system's or the library's, passed on.
+    [[nodiscard]] Result<Done> create(const QString& finalPath, int sampleRate);
+
+    [[nodiscard]] std::int64_t length() const { return m_length; }
+
+    // Floats in -1 ... 1 (full scale maps to 32768 and clips; 16-bit values come back exactly)
+    // and shorts as they are. Errors: the library's, passed on.
+    [[nodiscard]] Result<Done> append(const float* samples, std::int64_t frames);
+    [[nodiscard]] Result<Done> append(const short* samples, std::int64_t frames);
+    // Errors: cannotWriteAudio "silence buffer alloc", the library's.
+    [[nodiscard]] Result<Done> appendSilence(std::int64_t frames);
+
+    // Appends up to `frames` frames of little-endian 16-bit mono samples that start at byte
+    // `offset` of descriptor fd, copied in the kernel. Returns the frames appended: fewer when
+    // the source ends early, or when the kernel refuses the copy (different file systems on an
+    // old kernel, no support), after which kernelCopyRefused() is true and every later call
+    // appends nothing; the rest is then the caller's to copy. Checks stop between steps of a
+    // few megabytes. Errors: the system's (passedOn), cancelled.
+    [[nodiscard]] Result<std::int64_t> appendCopy(int fd, std::int64_t offset, std::int64_t frames,
+                                                  const std::stop_token& stop);
+    [[nodiscard]] bool kernelCopyRefused() const { return m_kernelCopyRefused; }
+
+    // Completes the file and publishes it under the final name without ever replacing what
+    // stands there; a name taken meanwhile gives way to the one nextName offers. Returns the
+    // path written. Errors: the system's or library's; cannotWriteAudio for a name taken with
+    // no next one.
+    [[nodiscard]] Result<QString> commit(const NextName& nextName = {});
+
+private:
+    void discard();
+    [[nodiscard]] Result<Done> checkPosition() const;
+    [[nodiscard]] Result<Done> writeLengths();
+
+    QByteArray m_finalPath;
+    QByteArray m_tempPath;
+    int m_fd = -1;
+    sf_private_tag* m_file = nullptr;
+    std::int64_t m_dataOffset = 0; // byte of the first frame
+    std::int64_t m_length = 0;
+    bool m_copiedInKernel = false;
+    bool m_kernelCopyRefused = false;
+    std::unique_ptr<float[]> m_silence;
+};
+
+} // namespace corvale
