@@ -107,8 +107,8 @@ void CliRun::start() {
             return;
         }
     }
-    session.addReferenceFile(localUrl(m_options.reference),
-                             !m_options.noAutoPopulate && Preferences::autoPopulateFiles());
+    session.addReferenceFileWith(localUrl(m_options.reference),
+                                 !m_options.noAutoPopulate && Preferences::autoPopulateFiles());
     QList<QUrl> files;
     for (const QString& file : m_options.files)
         files << localUrl(file);
@@ -145,7 +145,7 @@ void CliRun::start() {
         });
     }
     connect(&session, &AppViewModel::runEnded, this, &CliRun::onRunEnded, Qt::QueuedConnection);
-    session.startProcessing(runSettingsFor(m_options));
+    session.startProcessingWith(runSettingsFor(m_options));
 }
 
 bool CliRun::checkStreams() {

@@ -85,10 +85,10 @@ int AppViewModel::reviewCount() const {
 }
 
 void AppViewModel::startProcessing() {
-    startProcessing(RunSettings::fromPreferences());
+    startProcessingWith(RunSettings::fromPreferences());
 }
 
-void AppViewModel::startProcessing(const RunSettings& settings) {
+void AppViewModel::startProcessingWith(const RunSettings& settings) {
     if (!canSync())
         return;
     const QUrl output = effectiveOutputFolder();

@@ -74,7 +74,7 @@ public:
     // File selection. Changes are refused while a run is under way.
     void addReferenceFile(const QUrl& url);
     // As above, with auto-populate on or off for this call instead of the preference.
-    void addReferenceFile(const QUrl& url, bool autoPopulateFiles);
+    void addReferenceFileWith(const QUrl& url, bool autoPopulateFiles);
     void addIndividualFiles(const QList<QUrl>& urls);
     void removeFile(const AudioFileItem* item);
     void clearIndividualFiles();
@@ -84,7 +84,7 @@ public:
 
     // Starts a run with the preferences as they are now, or with the given settings.
     void startProcessing();
-    void startProcessing(const RunSettings& settings);
+    void startProcessingWith(const RunSettings& settings);
     void cancelProcessing();
     void resetSession();
     void endHeadless();

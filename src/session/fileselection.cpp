@@ -86,10 +86,10 @@ QList<QUrl> audioFilesInNaturalOrder(const QFileInfoList& entries) {
 } // namespace
 
 void AppViewModel::addReferenceFile(const QUrl& url) {
-    addReferenceFile(url, Preferences::autoPopulateFiles());
+    addReferenceFileWith(url, Preferences::autoPopulateFiles());
 }
 
-void AppViewModel::addReferenceFile(const QUrl& url, bool autoPopulateFiles) {
+void AppViewModel::addReferenceFileWith(const QUrl& url, bool autoPopulateFiles) {
     if (m_run || (!m_referenceFile.isEmpty() && m_referenceFile == url))
         return;
     m_referenceFile = url;

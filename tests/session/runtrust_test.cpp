@@ -117,7 +117,7 @@ TEST_F(RunTrust, AFailedGainPassIsAWarningAndACancelledOneLeavesNoTemporaryFile)
     RunSettings settings;
     settings.normalizeLoudness = true;
     settings.targetLUFS = -10.0; // far from the test signal's loudness: a gain is needed
-    session().startProcessing(settings);
+    session().startProcessingWith(settings);
     ASSERT_TRUE(waitUntil([&] { return m_ended.size() == 1; }));
     EXPECT_EQ(m_ended[0].outcome, RunOutcome::completedWithFailures);
     ASSERT_EQ(resultOf(0).warnings.size(), 1);
@@ -131,7 +131,7 @@ TEST_F(RunTrust, AFailedGainPassIsAWarningAndACancelledOneLeavesNoTemporaryFile)
         if (item(0).status().is(ProcessingStatus::Kind::normalizing))
             QTimer::singleShot(1500, &session(), [&] { session().cancelProcessing(); });
     });
-    session().startProcessing(settings);
+    session().startProcessingWith(settings);
     ASSERT_TRUE(waitUntil([&] { return m_ended.size() == 2; }));
     EXPECT_EQ(m_ended[1].outcome, RunOutcome::cancelled);
     for (const QString& name : outputFolderEntries())
