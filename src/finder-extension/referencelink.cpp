@@ -35,8 +35,8 @@ std::optional<QString> ReferenceLink::firstSelectedPath(const QList<QByteArray>&
             !(url.host().isEmpty() || url.host() == QStringLiteral("localhost")))
             return std::nullopt;
         path = url.toLocalFile();
-    } else if (!argument.startsWith(QLatin1Char('/')) &&
-               argument.contains(QStringLiteral("://")) && uriScheme.match(argument).hasMatch()) {
+    } else if (!argument.startsWith(QLatin1Char('/')) && argument.contains(QStringLiteral("://")) &&
+               uriScheme.match(argument).hasMatch()) {
         return std::nullopt;
     }
     if (path.isEmpty())

@@ -23,8 +23,8 @@ public:
     // The absolute path of the first argument as a file manager passes it: a path (relative
     // ones against workingDirectory) or a file: URI. Nothing for other URIs, for an empty
     // selection, and for names that do not survive decoding (not valid in the local encoding).
-    [[nodiscard]] static std::optional<QString> firstSelectedPath(const QList<QByteArray>& arguments,
-                                                                  const QString& workingDirectory);
+    [[nodiscard]] static std::optional<QString>
+    firstSelectedPath(const QList<QByteArray>& arguments, const QString& workingDirectory);
 };
 
 } // namespace corvale

@@ -77,8 +77,7 @@ void AppServicesProvider::handleReference(const QString& path) {
 
     m_host.hideAllWindows();
     const QFileInfo info(*reference);
-    const QString message =
-        QStringLiteral("Choose files to sync to \"%1\"").arg(info.fileName());
+    const QString message = QStringLiteral("Choose files to sync to \"%1\"").arg(info.fileName());
     m_askingForFiles = true;
     const QList<QUrl> chosen = m_host.chooseFilesToSync(message, info.absolutePath());
     m_askingForFiles = false;
@@ -94,7 +93,6 @@ void AppServicesProvider::handleReference(const QString& path) {
     }
     startHeadless(*reference, chosen, context);
 }
-
 
 void AppServicesProvider::startHeadless(const QString& reference, const QList<QUrl>& files,
                                         const Context& context) {

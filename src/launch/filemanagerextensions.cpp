@@ -63,7 +63,8 @@ FileManagerExtensions::FileManagerExtensions(QString extensionExecutable, QStrin
     : m_executable(std::move(extensionExecutable)), m_dataHome(std::move(dataHome)) {}
 
 QString FileManagerExtensions::defaultExtensionExecutable() {
-    const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + extensionName;
+    const QString beside =
+        QCoreApplication::applicationDirPath() + QLatin1Char('/') + extensionName;
     if (QFileInfo(beside).isExecutable())
         return beside;
     return extensionName;

@@ -18,7 +18,7 @@ std::optional<QVersionNumber> plainVersion(const QString& text) {
     const QVersionNumber version = QVersionNumber::fromString(trimmed, &suffix);
     if (version.isNull() || suffix != trimmed.size())
         return std::nullopt;
-    return version;
+    return version.normalized();
 }
 
 } // namespace

@@ -26,11 +26,14 @@ TEST(ReferenceLinkTest, AnyPathComesBackUnchangedFromTheExtensionsUrl) {
     ASSERT_TRUE(dir.isValid());
     // x%41y must not turn into xAy, nor %2F..%2Fetc into /etc.
     touch(dir.filePath(QStringLiteral("xAy.wav")));
-    const QStringList names = {
-        QStringLiteral("Call Recording.m4a"), QStringLiteral("take #2.wav"),
-        QStringLiteral("100% & more=yes?.wav"), QStringLiteral("a+b c.wav"),
-        QStringLiteral("Zoë – Ångström 録音.flac"), QStringLiteral("x%41y.wav"),
-        QStringLiteral("%2F..%2Fetc.wav"), QStringLiteral("semi;colon, 'quote' \"dq\".wav")};
+    const QStringList names = {QStringLiteral("Call Recording.m4a"),
+                               QStringLiteral("take #2.wav"),
+                               QStringLiteral("100% & more=yes?.wav"),
+                               QStringLiteral("a+b c.wav"),
+                               QStringLiteral("Zoë – Ångström 録音.flac"),
+                               QStringLiteral("x%41y.wav"),
+                               QStringLiteral("%2F..%2Fetc.wav"),
+                               QStringLiteral("semi;colon, 'quote' \"dq\".wav")};
     for (const QString& name : names) {
         const QString path = touch(dir.filePath(name));
         const QUrl url = ReferenceLink::forPath(path);
@@ -38,7 +41,8 @@ TEST(ReferenceLinkTest, AnyPathComesBackUnchangedFromTheExtensionsUrl) {
         const QUrl received(url.toString(QUrl::FullyEncoded));
         EXPECT_EQ(referencePathFromURL(received), path) << url.toString().toStdString();
     }
-    EXPECT_EQ(ReferenceLink::forPath(QStringLiteral("/Users/ana/Call Recording.m4a")).toString(),
+    EXPECT_EQ(ReferenceLink::forPath(QStringLiteral("/Users/ana/Call Recording.m4a"))
+                  .toString(QUrl::FullyEncoded),
               QStringLiteral("corvale://ref?path=/Users/ana/Call%20Recording.m4a"));
 }
 

@@ -30,8 +30,7 @@ protected:
         return m_provider;
     }
     bool waitForHeadlessEnd() {
-        return waitUntil([&] { return !session().headlessMode() && !m_fake.floaterShown; },
-                         120000);
+        return waitUntil([&] { return !session().headlessMode() && !m_fake.floaterShown; }, 120000);
     }
 
     FakeLaunchHost m_fake;
@@ -50,7 +49,8 @@ TEST_F(AppServicesProviderTest, RequestsBeforeTheSessionAreParkedAndOnlyTheNewes
     EXPECT_TRUE(m_fake.calls.isEmpty());
 
     provider().processPendingReference();
-    EXPECT_EQ(m_fake.panelMessages, QStringList{QStringLiteral("Choose files to sync to \"ref.wav\"")});
+    EXPECT_EQ(m_fake.panelMessages,
+              QStringList{QStringLiteral("Choose files to sync to \"ref.wav\"")});
     EXPECT_EQ(m_fake.panelFolders, QStringList{m_dir.path()});
     EXPECT_FALSE(m_provider.pendingReference());
     m_provider.processPendingReference();

@@ -28,7 +28,9 @@ protected:
         QSettings().remove(ExtensionOffer::offeredKey);
     }
     // Lets the offer's delay pass.
-    void settle() { waitUntil([] { return false; }, ExtensionOffer::delayMs + 300); }
+    void settle() {
+        waitUntil([] { return false; }, ExtensionOffer::delayMs + 300);
+    }
     bool offered() const { return QSettings().value(ExtensionOffer::offeredKey).toBool(); }
 
     QTemporaryDir m_dir;

@@ -33,9 +33,8 @@ TEST(LaunchRequestTest, ArgumentsAreReadAsReopenUrlsOrOneLocalFile) {
     EXPECT_EQ(urls.urls().size(), 2);
 
     // "Open With": the first file counts, as a path or a file: URL.
-    const QStringList relative =
-        LaunchRequest::absoluteArguments({QStringLiteral("a b.wav"), QStringLiteral("b.wav")},
-                                         dir.path());
+    const QStringList relative = LaunchRequest::absoluteArguments(
+        {QStringLiteral("a b.wav"), QStringLiteral("b.wav")}, dir.path());
     EXPECT_EQ(relative, (QStringList{a, b}));
     const LaunchRequest files = LaunchRequest::fromArguments(relative);
     EXPECT_EQ(files.kind(), LaunchRequest::Kind::file);
@@ -44,11 +43,10 @@ TEST(LaunchRequestTest, ArgumentsAreReadAsReopenUrlsOrOneLocalFile) {
 
     // One argument that is not a local file drops the whole request.
     for (const QString& stranger :
-         {QStringLiteral("http://example.com/a.wav"), QStringLiteral("relative.wav"),
-          dir.path(), QStringLiteral("/dev/null"), a + QStringLiteral(".missing"),
+         {QStringLiteral("http://example.com/a.wav"), QStringLiteral("relative.wav"), dir.path(),
+          QStringLiteral("/dev/null"), a + QStringLiteral(".missing"),
           QStringLiteral("corvale://ref?path=") + a})
-        EXPECT_EQ(LaunchRequest::fromArguments({a, stranger}).kind(),
-                  LaunchRequest::Kind::ignored)
+        EXPECT_EQ(LaunchRequest::fromArguments({a, stranger}).kind(), LaunchRequest::Kind::ignored)
             << stranger.toStdString();
 }
 
@@ -67,8 +65,8 @@ TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
     SingleInstance running(socket);
     ASSERT_TRUE(running.listen());
     const QFile::Permissions access = QFileInfo(socket).permissions();
-    EXPECT_FALSE(access & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther |
-                           QFile::WriteOther));
+    EXPECT_FALSE(access &
+                 (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
     QSignalSpy received(&running, &SingleInstance::argumentsReceived);
 
     const QStringList arguments = {QStringLiteral("/a/Zoë's #1 & 2.wav"),

@@ -26,7 +26,8 @@ public:
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     if (!socket->readAll().contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/json\r\n"
+                    socket->write("HTTP/1.1 " + status +
+                                  "\r\nContent-Type: application/json\r\n"
                                   "Connection: close\r\nContent-Length: " +
                                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
                     socket->disconnectFromHost();
