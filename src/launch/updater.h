@@ -43,6 +43,7 @@ public:
     [[nodiscard]] static bool isNewerVersion(const QString& candidate, const QString& current);
 
     [[nodiscard]] const QUrl& feedUrl() const { return m_feed; }
+    [[nodiscard]] const QString& currentVersion() const { return m_currentVersion; }
     // True when a feed is set and no check is running.
     [[nodiscard]] bool canCheckForUpdates() const;
     void checkForUpdates();
