@@ -49,6 +49,8 @@ void DesktopLaunchHost::hideAllWindows() {
 }
 
 QList<QUrl> DesktopLaunchHost::chooseFilesToSync(const QString& message, const QString& folder) {
+    if (m_chooser)
+        return m_chooser(message, folder);
     QFileDialog dialog(nullptr, message, folder);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilters(DesktopSessionHost::nameFilters());

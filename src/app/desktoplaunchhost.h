@@ -40,6 +40,9 @@ public:
     void quitApplication() override;
 
     [[nodiscard]] ProgressFloaterPanel* progressFloater() const { return m_floater.get(); }
+    // Replaces the open panel (message, folder → chosen files); tests answer it themselves.
+    using FileChooser = std::function<QList<QUrl>(const QString&, const QString&)>;
+    void setFileChooser(FileChooser chooser) { m_chooser = std::move(chooser); }
 
 private:
     // The application's ordinary windows; panels, dialogs and menus are not among them.
@@ -48,6 +51,7 @@ private:
     QPointer<QWidget> m_mainWindow;
     std::function<void()> m_quit;
     std::function<void()> m_showExtensions;
+    FileChooser m_chooser;
     std::unique_ptr<ProgressFloaterPanel> m_floater;
     // Windows that were on screen when a request hid them; they come back together.
     QList<QPointer<QWidget>> m_hidden;

@@ -19,21 +19,20 @@ LaunchWiring::LaunchWiring(CorvaleApp& app, FileManagerExtensions extensions, QO
     : QObject(parent), m_app(app), m_extensions(std::move(extensions)),
       m_host(
           app.mainWindow(), [&app] { app.quit(); }, [this] { showExtensionManagement(); }),
-      m_provider(m_host),
-      m_updateCommand(new UpdateCommand(m_updater, app.mainWindow(), this)),
+      m_provider(m_host), m_updateCommand(new UpdateCommand(m_updater, app.mainWindow(), this)),
       m_extensionAction(new QAction(QStringLiteral("Enable File Manager Extension…"), this)) {
     MenuCommands* menus = app.commands();
     menus->addHelpAction(m_extensionAction);
     menus->helpMenu()->addAction(m_updateCommand->action());
-    connect(m_extensionAction, &QAction::triggered, this,
-            &LaunchWiring::showExtensionManagement);
+    connect(m_extensionAction, &QAction::triggered, this, &LaunchWiring::showExtensionManagement);
     // After the show has finished: the wiring may open the request's modal panel.
-    connect(app.mainWindow(), &MainWindow::openChanged, this,
-            [this](bool open) {
-                if (open)
-                    mainWindowShown();
-            },
-            Qt::QueuedConnection);
+    connect(
+        app.mainWindow(), &MainWindow::openChanged, this,
+        [this](bool open) {
+            if (open)
+                mainWindowShown();
+        },
+        Qt::QueuedConnection);
 }
 
 LaunchWiring::~LaunchWiring() = default;
@@ -47,8 +46,8 @@ void LaunchWiring::handleArguments(const QStringList& arguments) {
 }
 
 void LaunchWiring::showExtensionManagement() {
-    ExtensionsDialog dialog(m_extensions, m_app.mainWindow()->isVisible() ? m_app.mainWindow()
-                                                                          : nullptr);
+    ExtensionsDialog dialog(m_extensions,
+                            m_app.mainWindow()->isVisible() ? m_app.mainWindow() : nullptr);
     dialog.exec();
 }
 

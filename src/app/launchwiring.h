@@ -24,7 +24,8 @@ class LaunchWiring : public QObject {
     Q_OBJECT
 public:
     // app must outlive the wiring.
-    explicit LaunchWiring(CorvaleApp& app, FileManagerExtensions extensions = FileManagerExtensions(),
+    explicit LaunchWiring(CorvaleApp& app,
+                          FileManagerExtensions extensions = FileManagerExtensions(),
                           QObject* parent = nullptr);
     ~LaunchWiring() override;
 
