@@ -7,6 +7,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace corvale {
 
 namespace {

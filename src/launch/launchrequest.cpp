@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace corvale {
 
 namespace {
