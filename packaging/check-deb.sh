@@ -35,5 +35,5 @@ if [ "$install" = "--install" ]; then
     corvale-sync --version
     grep -q 'x-scheme-handler/corvale=corvale.desktop' /usr/share/applications/mimeinfo.cache
     echo "installed; the corvale URL scheme is registered"
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get remove -y -qq corvale >/dev/null
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq corvale >/dev/null
 fi
