@@ -24,8 +24,10 @@ int main(int argc, char** argv) {
     corvale::SingleInstance instance;
     if (instance.forwardToRunningInstance(arguments))
         return 0;
-    // Without the socket Corvale still works; later starts just open their own window.
-    (void)instance.listen();
+    // Two starts at once: the one that lost the race hands over to the other. Without the
+    // socket Corvale still works; later starts just open their own window.
+    if (!instance.listen() && instance.forwardToRunningInstance(arguments))
+        return 0;
 
     QApplication::setWindowIcon(
         corvale::glyphIcon(corvale::Glyph::appIcon, corvale::theme::accent()));

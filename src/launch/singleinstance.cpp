@@ -69,7 +69,12 @@ bool SingleInstance::listen() {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     m_server->setMaxPendingConnections(8);
     if (!m_server->listen(m_socketPath)) {
-        // Called only after connecting has failed: what is there is a leftover of a crash.
+        // Another start may have begun listening since this one tried to connect: its socket
+        // must stay. Only a socket that nobody answers is a leftover of a crash.
+        QLocalSocket probe;
+        probe.connectToServer(m_socketPath);
+        if (probe.waitForConnected(500))
+            return false;
         QLocalServer::removeServer(m_socketPath);
         if (!m_server->listen(m_socketPath))
             return false;

@@ -28,7 +28,8 @@ public:
     // True when a running instance took the arguments (then this start should end). Arguments
     // too long for one message are dropped, and still count as taken.
     [[nodiscard]] bool forwardToRunningInstance(const QStringList& arguments, int timeoutMs = 3000);
-    // Starts listening for later starts; false when the socket cannot be made.
+    // Starts listening for later starts; false when the socket cannot be made or another
+    // instance took it first (then forward to that one).
     [[nodiscard]] bool listen();
 
     [[nodiscard]] static QByteArray encodeMessage(const QStringList& arguments);

@@ -68,6 +68,9 @@ TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
     EXPECT_FALSE(access &
                  (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
     QSignalSpy received(&running, &SingleInstance::argumentsReceived);
+    // A start that lost the race to listen leaves the winner's socket alone.
+    SingleInstance rival(socket);
+    EXPECT_FALSE(rival.listen());
 
     const QStringList arguments = {QStringLiteral("/a/Zoë's #1 & 2.wav"),
                                    QStringLiteral("corvale://ref?path=/b%20c.wav")};
