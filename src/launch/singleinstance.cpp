@@ -68,17 +68,16 @@ bool SingleInstance::listen() {
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     m_server->setMaxPendingConnections(8);
-    if (!m_server->listen(m_socketPath)) {
-        // Another start may have begun listening since this one tried to connect: its socket
-        // must stay. Only a socket that nobody answers is a leftover of a crash.
-        QLocalSocket probe;
-        probe.connectToServer(m_socketPath);
-        if (probe.waitForConnected(500))
-            return false;
-        QLocalServer::removeServer(m_socketPath);
-        if (!m_server->listen(m_socketPath))
-            return false;
-    }
+    // Another start may have begun listening since this one tried to connect, and listening
+    // with access options replaces whatever is at the path: a socket that answers must stay.
+    // One that nobody answers is a leftover of a crash.
+    QLocalSocket probe;
+    probe.connectToServer(m_socketPath);
+    if (probe.waitForConnected(500))
+        return false;
+    QLocalServer::removeServer(m_socketPath);
+    if (!m_server->listen(m_socketPath))
+        return false;
     connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     return true;
 }
