@@ -166,7 +166,8 @@ QWidget* ContentView::buildInputs() {
     row->addWidget(new GlyphLabel(Glyph::folder, QStringLiteral("Output:"), theme::subheadline(),
                                   theme::secondary()));
     m_outputPath = new ElidedLabel(Qt::ElideMiddle);
-    row->addWidget(m_outputPath, 1);
+    row->addWidget(m_outputPath, 100);
+    row->addStretch(1);
     m_chooseOutput = new QPushButton(QStringLiteral("Choose…"));
     m_chooseOutput->setFont(theme::subheadline());
     connect(m_chooseOutput, &QPushButton::clicked, this, &ContentView::chooseOutputFolder);
@@ -190,8 +191,9 @@ QWidget* ContentView::buildFooter() {
 
     auto* row = new QHBoxLayout;
     row->setSpacing(4);
-    m_status = captionLabel(QString(), theme::secondary());
-    m_status->setMinimumWidth(1);
+    m_status = new ElidedLabel(Qt::ElideRight);
+    m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    theme::style(m_status, theme::caption(), theme::secondary());
     m_elapsedDot = captionLabel(QStringLiteral("·"), theme::secondary());
     m_elapsed = captionLabel(QString(), theme::secondary());
     m_reviewDot = captionLabel(QStringLiteral("·"), theme::secondary());
@@ -205,11 +207,12 @@ QWidget* ContentView::buildFooter() {
     connect(m_cancel, &QPushButton::clicked, vm, &AppViewModel::cancelProcessing);
     connect(m_reset, &QPushButton::clicked, vm, &AppViewModel::resetSession);
     connect(m_sync, &QPushButton::clicked, vm, &AppViewModel::startProcessing);
-    row->addWidget(m_status, 1);
+    row->addWidget(m_status);
     row->addWidget(m_elapsedDot);
     row->addWidget(m_elapsed);
     row->addWidget(m_reviewDot);
     row->addWidget(m_review);
+    row->addStretch(1);
     row->addSpacing(8);
     row->addWidget(m_cancel);
     row->addWidget(m_validation);
