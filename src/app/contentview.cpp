@@ -94,7 +94,9 @@ ContentView::ContentView(AppViewModel* session, QWidget* parent)
     connect(vm, &AppViewModel::referenceFileChanged, this, redraw);
     connect(vm, &AppViewModel::outputFolderChanged, this, redraw);
     connect(vm, &AppViewModel::isProcessingChanged, this, redraw);
-    connect(vm, &AppViewModel::overallProgressChanged, this, redraw);
+    // Progress changes often during a run; it moves only the bar.
+    connect(vm, &AppViewModel::overallProgressChanged, this,
+            [this] { m_progress->setValue(int(m_session->overallProgress() * 1000.0 + 0.5)); });
     connect(vm, &AppViewModel::statusMessageChanged, this, redraw);
     connect(vm, &AppViewModel::elapsedTimeChanged, this, redraw);
     connect(vm, &AppViewModel::canSyncChanged, this, redraw);
@@ -265,10 +267,14 @@ void ContentView::refresh() {
     const QUrl folder = vm->effectiveOutputFolder();
     m_outputPath->setVisible(!folder.isEmpty());
     m_outputPath->setText(folder.toLocalFile());
-    QFont pathFont = theme::subheadline();
     const bool isDefault = vm->outputFolder().isEmpty();
-    pathFont.setItalic(isDefault);
-    theme::style(m_outputPath, pathFont, isDefault ? theme::secondary() : theme::primary());
+    const QColor pathColor = isDefault ? theme::secondary() : theme::primary();
+    if (m_outputPath->font().italic() != isDefault ||
+        m_outputPath->palette().color(QPalette::WindowText) != pathColor) {
+        QFont pathFont = theme::subheadline();
+        pathFont.setItalic(isDefault);
+        theme::style(m_outputPath, pathFont, pathColor);
+    }
     m_chooseOutput->setEnabled(!busy);
 
     m_progress->setVisible(processing);
@@ -296,10 +302,14 @@ void ContentView::refresh() {
     const bool canSync = vm->canSync();
     m_sync->setEnabled(canSync);
     m_sync->setDefault(canSync);
-    const QColor accent = theme::accent();
-    m_sync->setStyleSheet(canSync ? kProminentStyle.arg(accent.name(), accent.darker(125).name(),
+    // Restyling re-polishes the button: only when the prominence changes.
+    if (canSync != syncIsProminent()) {
+        const QColor accent = theme::accent();
+        m_sync->setStyleSheet(canSync
+                                  ? kProminentStyle.arg(accent.name(), accent.darker(125).name(),
                                                         accent.lighter(112).name())
                                   : QString());
+    }
 }
 
 } // namespace corvale

@@ -125,8 +125,9 @@ void FileRowView::refresh() {
     m_icon->setPixmap(glyphPixmap(glyphFor(m_kind), colorFor(m_kind), 18, devicePixelRatioF()));
     m_name->setText(QFileInfo(m_item->url().toLocalFile()).fileName());
     m_status->setText(statusText(status));
-    theme::style(m_status, theme::caption(),
-                 m_kind == Kind::failed ? theme::red() : theme::secondary());
+    const QColor statusColor = m_kind == Kind::failed ? theme::red() : theme::secondary();
+    if (m_status->palette().color(QPalette::WindowText) != statusColor)
+        theme::style(m_status, theme::caption(), statusColor);
     const SyncResult* result = status.result();
     const bool warn = result && !result->warnings.isEmpty();
     m_warning->setVisible(warn);
