@@ -75,8 +75,13 @@ int FilesListView::listHeight(qsizetype count) {
 }
 
 void FilesListView::setFiles(const QList<AudioFileItem*>& files) {
-    for (FileRowView* row : std::as_const(m_rows))
-        delete row;
+    // A row's own remove button may be what changed the list: the row goes once that click
+    // has returned, never under it.
+    for (FileRowView* row : std::as_const(m_rows)) {
+        m_rowStack->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
     m_rows.clear();
     for (AudioFileItem* item : files) {
         auto* row = new FileRowView(item);
