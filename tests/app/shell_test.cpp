@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -163,6 +164,7 @@ TEST_F(ShellTest, QuittingDuringARunCancelsItAndLeavesNothingBehind) {
     } tempDir(tmp);
     {
         CorvaleApp app;
+        EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "outlives its windows";
         AppViewModel& vm = *app.session();
         vm.addReferenceFile(audioFile(QStringLiteral("call.wav"), 120.0));
         vm.addIndividualFiles({audioFile(QStringLiteral("ann.wav"), 100.0, 3),
