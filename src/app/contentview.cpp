@@ -94,7 +94,9 @@ ContentView::ContentView(AppViewModel* session, QWidget* parent)
     connect(vm, &AppViewModel::referenceFileChanged, this, redraw);
     connect(vm, &AppViewModel::outputFolderChanged, this, redraw);
     connect(vm, &AppViewModel::isProcessingChanged, this, redraw);
-    connect(vm, &AppViewModel::overallProgressChanged, this, redraw);
+    // Progress changes often during a run; it moves only the bar.
+    connect(vm, &AppViewModel::overallProgressChanged, this,
+            [this] { m_progress->setValue(int(m_session->overallProgress() * 1000.0 + 0.5)); });
     connect(vm, &AppViewModel::statusMessageChanged, this, redraw);
     connect(vm, &AppViewModel::elapsedTimeChanged, this, redraw);
     connect(vm, &AppViewModel::canSyncChanged, this, redraw);
@@ -166,7 +168,8 @@ QWidget* ContentView::buildInputs() {
     row->addWidget(new GlyphLabel(Glyph::folder, QStringLiteral("Output:"), theme::subheadline(),
                                   theme::secondary()));
     m_outputPath = new ElidedLabel(Qt::ElideMiddle);
-    row->addWidget(m_outputPath, 1);
+    row->addWidget(m_outputPath, 100);
+    row->addStretch(1);
     m_chooseOutput = new QPushButton(QStringLiteral("Choose…"));
     m_chooseOutput->setFont(theme::subheadline());
     connect(m_chooseOutput, &QPushButton::clicked, this, &ContentView::chooseOutputFolder);
@@ -190,8 +193,9 @@ QWidget* ContentView::buildFooter() {
 
     auto* row = new QHBoxLayout;
     row->setSpacing(4);
-    m_status = captionLabel(QString(), theme::secondary());
-    m_status->setMinimumWidth(1);
+    m_status = new ElidedLabel(Qt::ElideRight);
+    m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    theme::style(m_status, theme::caption(), theme::secondary());
     m_elapsedDot = captionLabel(QStringLiteral("·"), theme::secondary());
     m_elapsed = captionLabel(QString(), theme::secondary());
     m_reviewDot = captionLabel(QStringLiteral("·"), theme::secondary());
@@ -205,11 +209,12 @@ QWidget* ContentView::buildFooter() {
     connect(m_cancel, &QPushButton::clicked, vm, &AppViewModel::cancelProcessing);
     connect(m_reset, &QPushButton::clicked, vm, &AppViewModel::resetSession);
     connect(m_sync, &QPushButton::clicked, vm, &AppViewModel::startProcessing);
-    row->addWidget(m_status, 1);
+    row->addWidget(m_status);
     row->addWidget(m_elapsedDot);
     row->addWidget(m_elapsed);
     row->addWidget(m_reviewDot);
     row->addWidget(m_review);
+    row->addStretch(1);
     row->addSpacing(8);
     row->addWidget(m_cancel);
     row->addWidget(m_validation);
@@ -262,10 +267,14 @@ void ContentView::refresh() {
     const QUrl folder = vm->effectiveOutputFolder();
     m_outputPath->setVisible(!folder.isEmpty());
     m_outputPath->setText(folder.toLocalFile());
-    QFont pathFont = theme::subheadline();
     const bool isDefault = vm->outputFolder().isEmpty();
-    pathFont.setItalic(isDefault);
-    theme::style(m_outputPath, pathFont, isDefault ? theme::secondary() : theme::primary());
+    const QColor pathColor = isDefault ? theme::secondary() : theme::primary();
+    if (m_outputPath->font().italic() != isDefault ||
+        m_outputPath->palette().color(QPalette::WindowText) != pathColor) {
+        QFont pathFont = theme::subheadline();
+        pathFont.setItalic(isDefault);
+        theme::style(m_outputPath, pathFont, pathColor);
+    }
     m_chooseOutput->setEnabled(!busy);
 
     m_progress->setVisible(processing);
@@ -293,10 +302,14 @@ void ContentView::refresh() {
     const bool canSync = vm->canSync();
     m_sync->setEnabled(canSync);
     m_sync->setDefault(canSync);
-    const QColor accent = theme::accent();
-    m_sync->setStyleSheet(canSync ? kProminentStyle.arg(accent.name(), accent.darker(125).name(),
+    // Restyling re-polishes the button: only when the prominence changes.
+    if (canSync != syncIsProminent()) {
+        const QColor accent = theme::accent();
+        m_sync->setStyleSheet(canSync
+                                  ? kProminentStyle.arg(accent.name(), accent.darker(125).name(),
                                                         accent.lighter(112).name())
                                   : QString());
+    }
 }
 
 } // namespace corvale

@@ -46,7 +46,7 @@ public:
     [[nodiscard]] QPushButton* cancelButton() const { return m_cancel; }
     [[nodiscard]] QPushButton* chooseOutputButton() const { return m_chooseOutput; }
     [[nodiscard]] QProgressBar* progressBar() const { return m_progress; }
-    [[nodiscard]] QLabel* statusLabel() const { return m_status; }
+    [[nodiscard]] ElidedLabel* statusLabel() const { return m_status; }
     [[nodiscard]] QLabel* elapsedLabel() const { return m_elapsed; }
     [[nodiscard]] GlyphLabel* reviewSummary() const { return m_review; }
     [[nodiscard]] QLabel* validationLabel() const { return m_validation; }
@@ -71,7 +71,7 @@ private:
     ElidedLabel* m_outputPath = nullptr;
     QPushButton* m_chooseOutput = nullptr;
     QProgressBar* m_progress = nullptr;
-    QLabel* m_status = nullptr;
+    ElidedLabel* m_status = nullptr;
     QLabel* m_elapsedDot = nullptr;
     QLabel* m_elapsed = nullptr;
     QLabel* m_reviewDot = nullptr;

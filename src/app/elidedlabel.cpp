@@ -13,7 +13,7 @@ void ElidedLabel::setText(const QString& text) {
     if (text == m_text)
         return;
     m_text = text;
-    setToolTip(text);
+    updateToolTip();
     updateGeometry();
     update();
 }
@@ -28,6 +28,16 @@ QSize ElidedLabel::sizeHint() const {
 
 QSize ElidedLabel::minimumSizeHint() const {
     return {fontMetrics().horizontalAdvance(QStringLiteral("……")), fontMetrics().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateToolTip();
+}
+
+void ElidedLabel::updateToolTip() {
+    // Only a shortened text needs its whole self shown on hover.
+    setToolTip(shownText() == m_text ? QString() : m_text);
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {

@@ -22,8 +22,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void updateToolTip();
+
     Qt::TextElideMode m_mode;
     QString m_text;
 };

@@ -2,6 +2,7 @@
 #include "filerowview.h"
 
 #include "driftplot.h"
+#include "elidedlabel.h"
 #include "theme.h"
 #include "warningspopover.h"
 
@@ -22,8 +23,9 @@ namespace corvale {
 using Kind = ProcessingStatus::Kind;
 
 FileRowView::FileRowView(AudioFileItem* item, QWidget* parent)
-    : QWidget(parent), m_item(item), m_icon(new QLabel), m_name(new QLabel), m_status(new QLabel),
-      m_warning(new QToolButton), m_remove(new QToolButton) {
+    : QWidget(parent), m_item(item), m_icon(new QLabel), m_name(new ElidedLabel(Qt::ElideMiddle)),
+      m_status(new ElidedLabel(Qt::ElideRight)), m_warning(new QToolButton),
+      m_remove(new QToolButton) {
     setFixedHeight(kHeight);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 7, 12, 7);
@@ -34,12 +36,6 @@ FileRowView::FileRowView(AudioFileItem* item, QWidget* parent)
     texts->setSpacing(2);
     m_name->setFont(theme::medium());
     m_status->setFont(theme::caption());
-    m_name->setTextFormat(Qt::PlainText);
-    m_status->setTextFormat(Qt::PlainText);
-    m_name->setMinimumWidth(1);
-    m_status->setMinimumWidth(1);
-    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     texts->addWidget(m_name);
     texts->addWidget(m_status);
 
@@ -129,15 +125,15 @@ void FileRowView::refresh() {
     m_icon->setPixmap(glyphPixmap(glyphFor(m_kind), colorFor(m_kind), 18, devicePixelRatioF()));
     m_name->setText(QFileInfo(m_item->url().toLocalFile()).fileName());
     m_status->setText(statusText(status));
-    theme::style(m_status, theme::caption(),
-                 m_kind == Kind::failed ? theme::red() : theme::secondary());
+    const QColor statusColor = m_kind == Kind::failed ? theme::red() : theme::secondary();
+    if (m_status->palette().color(QPalette::WindowText) != statusColor)
+        theme::style(m_status, theme::caption(), statusColor);
     const SyncResult* result = status.result();
     const bool warn = result && !result->warnings.isEmpty();
     m_warning->setVisible(warn);
     if (!warn && m_popover)
         m_popover->close();
     m_remove->setVisible(!status.isInProgress());
-    setToolTip(m_name->text());
 }
 
 void FileRowView::toggleWarnings() {
@@ -154,7 +150,7 @@ void FileRowView::toggleWarnings() {
 
 QString FileRowView::driftToolTip() const {
     const SyncResult* result = m_item ? m_item->status().result() : nullptr;
-    if (!result || result->driftPoints.empty())
+    if (!result || result->driftPoints.size() < 2)
         return {};
     const QImage chart = DriftPlot::render(result->driftPoints, QSize(260, 84));
     QByteArray png;
@@ -182,7 +178,7 @@ void FileRowView::paintEvent(QPaintEvent*) {
         return;
     QPainter painter(this);
     painter.setPen(theme::tinted(theme::secondary(), 0.35));
-    painter.drawLine(40, height() - 1, width(), height() - 1);
+    painter.drawLine(40, height() - 1, width() - 8, height() - 1);
 }
 
 } // namespace corvale

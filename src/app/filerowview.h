@@ -12,7 +12,7 @@ class QToolButton;
 
 namespace corvale {
 
-class AudioFileItem;
+class ElidedLabel;
 class WarningsPopover;
 
 // One file of the list: status icon, name, status text, the review-warning button and the
@@ -34,8 +34,8 @@ public:
     [[nodiscard]] static Glyph glyphFor(ProcessingStatus::Kind kind);
     [[nodiscard]] static QColor colorFor(ProcessingStatus::Kind kind);
 
-    [[nodiscard]] QLabel* nameLabel() const { return m_name; }
-    [[nodiscard]] QLabel* statusLabel() const { return m_status; }
+    [[nodiscard]] ElidedLabel* nameLabel() const { return m_name; }
+    [[nodiscard]] ElidedLabel* statusLabel() const { return m_status; }
     [[nodiscard]] QLabel* iconLabel() const { return m_icon; }
     [[nodiscard]] QToolButton* warningButton() const { return m_warning; }
     [[nodiscard]] QToolButton* removeButton() const { return m_remove; }
@@ -57,8 +57,8 @@ private:
 
     QPointer<AudioFileItem> m_item;
     QLabel* m_icon;
-    QLabel* m_name;
-    QLabel* m_status;
+    ElidedLabel* m_name;
+    ElidedLabel* m_status;
     QToolButton* m_warning;
     QToolButton* m_remove;
     QPointer<WarningsPopover> m_popover;

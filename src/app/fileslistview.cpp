@@ -45,7 +45,15 @@ FilesListView::FilesListView(QWidget* parent)
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_scroll->viewport()->setAutoFillBackground(false);
+    // The rows sit on the drop frame's own fill; the frame's border stays visible around them.
+    for (QWidget* layer : {static_cast<QWidget*>(m_scroll), m_scroll->viewport(), m_rowHost}) {
+        QPalette clear = layer->palette();
+        clear.setColor(QPalette::Base, Qt::transparent);
+        clear.setColor(QPalette::Window, Qt::transparent);
+        layer->setPalette(clear);
+        layer->setAutoFillBackground(false);
+    }
+    m_pages->setContentsMargins(2, 2, 2, 2);
 
     m_pages->addWidget(empty);
     m_pages->addWidget(m_scroll);
@@ -67,8 +75,13 @@ int FilesListView::listHeight(qsizetype count) {
 }
 
 void FilesListView::setFiles(const QList<AudioFileItem*>& files) {
-    for (FileRowView* row : std::as_const(m_rows))
-        delete row;
+    // A row's own remove button may be what changed the list: the row goes once that click
+    // has returned, never under it.
+    for (FileRowView* row : std::as_const(m_rows)) {
+        m_rowStack->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
     m_rows.clear();
     for (AudioFileItem* item : files) {
         auto* row = new FileRowView(item);

@@ -48,8 +48,10 @@ ReferenceDropZone::ReferenceDropZone(QWidget* parent)
     texts->setSpacing(2);
     m_name->setFont(theme::medium());
     theme::style(m_folder, theme::caption(), theme::secondary());
+    texts->addStretch();
     texts->addWidget(m_name);
     texts->addWidget(m_folder);
+    texts->addStretch();
     m_replace->setAutoRaise(true);
     m_replace->setIcon(glyphIcon(Glyph::arrowsCircle, theme::primary()));
     m_replace->setIconSize(QSize(18, 18));

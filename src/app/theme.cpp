@@ -77,10 +77,13 @@ QFont medium() {
 
 void style(QWidget* widget, const QFont& font, const QColor& color) {
     widget->setFont(font);
+    // Disabled keeps the style's own dimmed colour, so a disabled control looks disabled.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    palette.setColor(QPalette::ButtonText, color);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, color);
+        palette.setColor(group, QPalette::Text, color);
+        palette.setColor(group, QPalette::ButtonText, color);
+    }
     widget->setPalette(palette);
 }
 

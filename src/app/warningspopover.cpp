@@ -61,7 +61,7 @@ WarningsPopover::WarningsPopover(const SyncResult& result, QWidget* parent)
         stack->addLayout(row);
         m_messages << warning.message;
     }
-    if (!result.driftPoints.empty()) {
+    if (result.driftPoints.size() >= 2) {
         auto* plot = new DriftPlot(result.driftPoints);
         plot->setFixedSize(textWidth, 92);
         stack->addWidget(plot);

@@ -3,6 +3,7 @@
 #include "appfixture.h"
 
 #include "contentview.h"
+#include "elidedlabel.h"
 #include "filerowview.h"
 #include "fileslistview.h"
 #include "referencedropzone.h"

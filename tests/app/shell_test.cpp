@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -101,8 +102,9 @@ TEST_F(ShellTest, MenuEnablingFollowsTheSessionAndTheWindow) {
     EXPECT_EQ(enabled(menus), "output cancel window");
 
     menus.action(C::cancel)->trigger();
-    if (session().runUnderWay())
+    if (session().runUnderWay()) {
         EXPECT_EQ(enabled(menus), "output window") << "cancelled run still winding down";
+    }
     ASSERT_TRUE(waitUntil([&] { return !session().runUnderWay(); }, 30000));
     EXPECT_EQ(enabled(menus), "openRef openFiles output clear sync reset window");
 
@@ -150,35 +152,40 @@ TEST_F(ShellTest, FloaterIsASmallTopmostPanelFollowingTheRun) {
 TEST_F(ShellTest, QuittingDuringARunCancelsItAndLeavesNothingBehind) {
     const QString tmp = m_dir.filePath(QStringLiteral("tmp"));
     ASSERT_TRUE(QDir().mkpath(tmp));
-    const QByteArray previous = qgetenv("TMPDIR");
-    qputenv("TMPDIR", tmp.toLocal8Bit());
+    struct TempDirOverride {
+        QByteArray previous = qgetenv("TMPDIR");
+        explicit TempDirOverride(const QString& dir) { qputenv("TMPDIR", dir.toLocal8Bit()); }
+        ~TempDirOverride() {
+            if (previous.isNull())
+                qunsetenv("TMPDIR");
+            else
+                qputenv("TMPDIR", previous);
+        }
+    } tempDir(tmp);
     {
         CorvaleApp app;
+        EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "outlives its windows";
         AppViewModel& vm = *app.session();
-        vm.addReferenceFile(audioFile(QStringLiteral("call.wav"), 30.0));
-        vm.addIndividualFiles({audioFile(QStringLiteral("ann.wav"), 20.0, 3),
-                               audioFile(QStringLiteral("bob.wav"), 20.0, 4)});
+        vm.addReferenceFile(audioFile(QStringLiteral("call.wav"), 120.0));
+        vm.addIndividualFiles({audioFile(QStringLiteral("ann.wav"), 100.0, 3),
+                               audioFile(QStringLiteral("bob.wav"), 100.0, 4)});
         const QString out = m_dir.filePath(QStringLiteral("out"));
         ASSERT_TRUE(QDir().mkpath(out));
         vm.setOutputFolder(QUrl::fromLocalFile(out));
         vm.startProcessing();
         // Let the conversions start so that there are children and a temporary folder.
-        waitUntil(
-            [&] {
-                return !QDir(tmp).entryList({QStringLiteral("Corvale_*")}, QDir::Dirs).isEmpty();
-            },
-            10000);
+        const auto runFolders = [&] {
+            return QDir(tmp).entryList({QStringLiteral("Corvale_*")}, QDir::Dirs);
+        };
+        ASSERT_TRUE(waitUntil([&] { return !runFolders().isEmpty(); }, 10000));
+        ASSERT_TRUE(vm.isProcessing());
         app.commands()->action(C::quit)->trigger();
         EXPECT_FALSE(vm.runUnderWay());
-        EXPECT_TRUE(QDir(tmp).entryList({QStringLiteral("Corvale_*")}, QDir::Dirs).isEmpty());
+        EXPECT_TRUE(runFolders().isEmpty());
         // Whatever is in the output folder is a whole file.
         for (const QString& name : QDir(out).entryList(QDir::Files))
             EXPECT_TRUE(readWav(QDir(out).filePath(name)).ok) << name.toStdString();
     }
-    if (previous.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", previous);
 }
 
 } // namespace
