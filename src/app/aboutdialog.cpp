@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "aboutdialog.h"
+
+#include "glyphs.h"
+#include "theme.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#ifndef CORVALE_AUTHOR_NAME
+#define CORVALE_AUTHOR_NAME "The Corvale developers"
+#endif
+#ifndef CORVALE_AUTHOR_EMAIL
+#define CORVALE_AUTHOR_EMAIL ""
+#endif
+
+namespace corvale {
+namespace {
+const QString kFFmpegSite = QStringLiteral("https://ffmpeg.org");
+} // namespace
+
+QString AboutDialog::creditsHtml(const QString& authorName, const QString& authorEmail) {
+    const QFont regular = QApplication::font();
+    const double small = std::max(7.0, regular.pointSizeF() - 1.5);
+    const QString link = theme::accent().name();
+    QString html = QStringLiteral("<div align=\"center\">");
+    html += QStringLiteral("<span style=\"font-size:%1pt\">%2</span>")
+                .arg(regular.pointSizeF())
+                .arg(authorName.toHtmlEscaped());
+    if (!authorEmail.isEmpty()) {
+        html +=
+            QStringLiteral("<br><a href=\"mailto:%1\" style=\"color:%2; font-size:%3pt\">%1</a>")
+                .arg(authorEmail.toHtmlEscaped(), link)
+                .arg(regular.pointSizeF());
+    }
+    html += QStringLiteral("<br><br><span style=\"font-size:%1pt; color:%2\">This software uses "
+                           "libraries from the FFmpeg project under the LGPLv2.1.</span><br>")
+                .arg(small)
+                .arg(theme::secondary().name());
+    html += QStringLiteral("<a href=\"%1\" style=\"color:%2; font-size:%3pt\">%1</a></div>")
+                .arg(kFFmpegSite, link)
+                .arg(small);
+    return html;
+}
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), m_credits(new QLabel) {
+    setWindowTitle(QStringLiteral("About Corvale"));
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(24, 20, 24, 16);
+    stack->setSpacing(8);
+    auto* icon = new QLabel;
+    icon->setPixmap(glyphPixmap(Glyph::appIcon, theme::accent(), 64, devicePixelRatioF()));
+    auto* name = new QLabel(QStringLiteral("Corvale"));
+    name->setFont(theme::headline());
+    auto* version =
+        new QLabel(QStringLiteral("Version %1").arg(QApplication::applicationVersion()));
+    theme::style(version, theme::caption(), theme::secondary());
+    m_credits->setTextFormat(Qt::RichText);
+    m_credits->setText(
+        creditsHtml(QStringLiteral(CORVALE_AUTHOR_NAME), QStringLiteral(CORVALE_AUTHOR_EMAIL)));
+    m_credits->setOpenExternalLinks(true);
+    m_credits->setAlignment(Qt::AlignCenter);
+    m_credits->setWordWrap(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+    for (QWidget* widget :
+         {static_cast<QWidget*>(icon), static_cast<QWidget*>(name), static_cast<QWidget*>(version)})
+        stack->addWidget(widget, 0, Qt::AlignHCenter);
+    stack->addSpacing(6);
+    stack->addWidget(m_credits);
+    stack->addWidget(buttons);
+    setFixedWidth(340);
+}
+
+void showAboutPanel() {
+    static QPointer<AboutDialog> dialog;
+    if (!dialog) {
+        dialog = new AboutDialog;
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+} // namespace corvale

@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "corvaleapp.h"
+
+#include "aboutdialog.h"
+#include "desktopsessionhost.h"
+#include "glyphs.h"
+#include "mainwindow.h"
+#include "menucommands.h"
+#include "preferencesview.h"
+#include "theme.h"
+
+#include "audio/ffmpeglocator.h"
+#include "session/appviewmodel.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+namespace corvale {
+namespace {
+// How long the way out waits for a cancelled run's children and temporary files.
+constexpr int kShutdownWaitMs = 8000;
+} // namespace
+
+CorvaleApp::CorvaleApp(QObject* parent)
+    : QObject(parent), m_host(std::make_unique<DesktopSessionHost>()),
+      m_session(std::make_unique<AppViewModel>(findFFmpeg(), m_host.get())) {
+    m_window = std::make_unique<MainWindow>(m_session.get());
+    m_host->setDialogParent(m_window.get());
+    m_host->setQuitHandler([this] { quit(); });
+
+    MenuCommands* menus = m_window->commands();
+    connect(menus, &MenuCommands::mainWindowRequested, this, &CorvaleApp::showMainWindow);
+    connect(menus, &MenuCommands::preferencesRequested, this, &CorvaleApp::showPreferences);
+    connect(menus, &MenuCommands::aboutRequested, this, [] { showAboutPanel(); });
+    connect(menus, &MenuCommands::quitRequested, this, &CorvaleApp::quit);
+
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    // Logging out or the process being told to end: the run must not leave children,
+    // temporary folders or half-written outputs behind.
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { shutdown(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &CorvaleApp::shutdown);
+    createTrayIcon();
+}
+
+CorvaleApp::~CorvaleApp() {
+    shutdown();
+    delete m_preferences;
+    m_window.reset();
+    m_session.reset();
+}
+
+MenuCommands* CorvaleApp::commands() const {
+    return m_window->commands();
+}
+
+void CorvaleApp::createTrayIcon() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(glyphIcon(Glyph::appIcon, theme::accent()), this);
+    m_tray->setToolTip(QStringLiteral("Corvale"));
+    auto* menu = new QMenu(m_window.get());
+    connect(menu->addAction(QStringLiteral("Corvale Window")), &QAction::triggered, this,
+            &CorvaleApp::showMainWindow);
+    connect(menu->addAction(QStringLiteral("Quit")), &QAction::triggered, this, &CorvaleApp::quit);
+    m_tray->setContextMenu(menu);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger)
+                    showMainWindow();
+            });
+    m_tray->show();
+}
+
+void CorvaleApp::showMainWindow() {
+    m_window->reopen();
+}
+
+void CorvaleApp::showPreferences() {
+    if (!m_preferences) {
+        auto* window = new QWidget(nullptr, Qt::Window);
+        window->setWindowTitle(QStringLiteral("Corvale Preferences"));
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        auto* layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+        layout->addWidget(new PreferencesView(m_host.get()));
+        m_preferences = window;
+    }
+    m_preferences->show();
+    m_preferences->raise();
+    m_preferences->activateWindow();
+}
+
+void CorvaleApp::shutdown() {
+    if (m_session)
+        m_session->shutdown(kShutdownWaitMs);
+}
+
+void CorvaleApp::quit() {
+    if (m_quitting)
+        return;
+    m_quitting = true;
+    shutdown();
+    QCoreApplication::quit();
+}
+
+} // namespace corvale

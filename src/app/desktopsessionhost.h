@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "session/sessionhost.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+namespace corvale {
+
+class SoundBank;
+
+// The session's seams on the desktop: file dialogs for choosing inputs, Corvale's own
+// completion sounds, and the application's way out.
+class DesktopSessionHost : public SessionHost {
+public:
+    DesktopSessionHost();
+    ~DesktopSessionHost() override;
+
+    // The window the dialogs belong to while it is shown.
+    void setDialogParent(QWidget* parent) { m_parent = parent; }
+    void setQuitHandler(std::function<void()> quit) { m_quit = std::move(quit); }
+
+    std::optional<QUrl> chooseReferenceFile(const QString& message) override;
+    QList<QUrl> chooseIndividualFiles(const QString& message) override;
+    void playSound(const QString& name) override;
+    void quitApplication() override;
+
+    // "Audio and video files (*.wav *.mp3 …)" and "All files (*)", from the MIME database.
+    [[nodiscard]] static QStringList nameFilters();
+
+private:
+    QWidget* dialogParent() const;
+
+    QPointer<QWidget> m_parent;
+    std::function<void()> m_quit;
+    std::unique_ptr<SoundBank> m_sounds;
+};
+
+} // namespace corvale

@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "singleinstance.h"
+
+#include <QDataStream>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QTimer>
+
+namespace corvale {
+
+namespace {
+
+constexpr int headerBytes = 4;
+constexpr int clientTimeoutMs = 5000;
+constexpr auto streamVersion = QDataStream::Qt_6_0;
+
+} // namespace
+
+SingleInstance::SingleInstance(QString socketPath, QObject* parent)
+    : QObject(parent), m_socketPath(std::move(socketPath)) {}
+
+SingleInstance::~SingleInstance() = default;
+
+QString SingleInstance::defaultSocketPath() {
+    // Qt checks that the runtime folder belongs to the user and is private (0700).
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    return folder + QStringLiteral("/corvale.socket");
+}
+
+QByteArray SingleInstance::encodeMessage(const QStringList& arguments) {
+    QByteArray body;
+    QDataStream out(&body, QIODevice::WriteOnly);
+    out.setVersion(streamVersion);
+    out << arguments;
+    QByteArray message;
+    QDataStream header(&message, QIODevice::WriteOnly);
+    header << quint32(body.size());
+    return message + body;
+}
+
+bool SingleInstance::forwardToRunningInstance(const QStringList& arguments, int timeoutMs) {
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
+    const QByteArray message = encodeMessage(arguments);
+    if (message.size() - headerBytes > maxMessageBytes)
+        return true;
+    socket.write(message);
+    // waitForBytesWritten() is false when all was already written: look at what is left.
+    while (socket.bytesToWrite() > 0) {
+        if (!socket.waitForBytesWritten(timeoutMs))
+            return false;
+    }
+    // The instance closes the connection once it has read the message.
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(timeoutMs);
+    return true;
+}
+
+bool SingleInstance::listen() {
+    if (m_server)
+        return m_server->isListening();
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    m_server->setMaxPendingConnections(8);
+    // Another start may have begun listening since this one tried to connect, and listening
+    // with access options replaces whatever is at the path: a socket that answers must stay.
+    // One that nobody answers is a leftover of a crash.
+    QLocalSocket probe;
+    probe.connectToServer(m_socketPath);
+    if (probe.waitForConnected(500))
+        return false;
+    QLocalServer::removeServer(m_socketPath);
+    if (!m_server->listen(m_socketPath))
+        return false;
+    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
+    return true;
+}
+
+void SingleInstance::acceptConnections() {
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
+        // A peer that never finishes its message is dropped.
+        QTimer::singleShot(clientTimeoutMs, socket, [socket] { socket->abort(); });
+        readMessage(socket);
+    }
+}
+
+void SingleInstance::readMessage(QLocalSocket* socket) {
+    if (socket->bytesAvailable() < headerBytes)
+        return;
+    QDataStream headerStream(socket->peek(headerBytes));
+    quint32 length = 0;
+    headerStream >> length;
+    if (length > maxMessageBytes) {
+        socket->abort();
+        return;
+    }
+    if (socket->bytesAvailable() < headerBytes + qint64(length))
+        return;
+    socket->skip(headerBytes);
+    const QByteArray body = socket->read(length);
+    QDataStream in(body);
+    in.setVersion(streamVersion);
+    QStringList arguments;
+    in >> arguments;
+    socket->disconnectFromServer();
+    if (in.status() != QDataStream::Ok || !in.atEnd())
+        return;
+    emit argumentsReceived(arguments);
+}
+
+} // namespace corvale

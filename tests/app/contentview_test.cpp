@@ -1,0 +1,162 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window's content: header, output row and the footer in every state of the session.
+#include "appfixture.h"
+
+#include "contentview.h"
+#include "elidedlabel.h"
+#include "glyphlabel.h"
+
+#include "session/audiofileitem.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace corvale::test {
+namespace {
+
+class ContentViewTest : public AppFixture {
+protected:
+    // The footer's visible parts, left to right, as one string.
+    static QString footer(const ContentView& view) {
+        QStringList parts;
+        if (view.progressBar()->isVisible())
+            parts << QStringLiteral("progress");
+        parts << QStringLiteral("status:") + view.statusLabel()->text();
+        if (view.elapsedLabel()->isVisible())
+            parts << QStringLiteral("elapsed");
+        if (view.reviewSummary()->isVisible())
+            parts << QStringLiteral("review:") + view.reviewSummary()->text();
+        if (view.cancelButton()->isVisible())
+            parts << QStringLiteral("Cancel");
+        if (view.validationLabel()->isVisible())
+            parts << QStringLiteral("validation:") + view.validationLabel()->text();
+        if (view.resetButton()->isVisible())
+            parts << (view.resetButton()->isEnabled() ? QStringLiteral("Reset")
+                                                      : QStringLiteral("Reset(off)"));
+        if (view.syncButton()->isVisible()) {
+            parts << (!view.syncButton()->isEnabled() ? QStringLiteral("Sync(off)")
+                      : view.syncIsProminent()        ? QStringLiteral("Sync(prominent)")
+                                                      : QStringLiteral("Sync"));
+        }
+        return parts.join(u' ');
+    }
+
+    SyncResult reviewed() {
+        SyncResult result;
+        result.warnings = {{QStringLiteral("LOW_OFFSET_CONFIDENCE"), QStringLiteral("Check it.")}};
+        return result;
+    }
+};
+
+TEST(ReviewSummary, CountsSyncsInWords) {
+    EXPECT_EQ(reviewSummaryText(1), "1 sync needs review");
+    EXPECT_EQ(reviewSummaryText(2), "2 syncs need review");
+    EXPECT_EQ(reviewSummaryText(0), "0 syncs need review");
+    EXPECT_EQ(reviewSummaryText(12345), "12345 syncs need review");
+}
+
+TEST_F(ContentViewTest, FooterFollowsEveryStateOfTheSession) {
+    ContentView view(&session());
+    view.resize(540, 480);
+    view.show();
+    EXPECT_EQ(footer(view), "status:Ready validation:Add a reference file to continue. Sync(off)");
+    EXPECT_FALSE(view.ffmpegWarning()->isVisible());
+
+    session().addReferenceFile(audioFile(QStringLiteral("call.wav"), 4.0));
+    EXPECT_EQ(footer(view),
+              "status:Ready validation:Add at least one file to sync. Reset Sync(off)");
+    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
+    EXPECT_EQ(footer(view), "status:Ready Reset Sync(prominent)");
+
+    session().setOutputFolder(QUrl::fromLocalFile(m_dir.path()));
+    view.syncButton()->click();
+    EXPECT_EQ(footer(view), "progress status:Starting… Cancel");
+
+    // Earlier results needing review stay hidden while a run is going.
+    session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete(reviewed()));
+    EXPECT_FALSE(view.reviewSummary()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return !session().runUnderWay(); }, 60000));
+    EXPECT_EQ(footer(view), "status:Done elapsed Reset Sync(prominent)");
+
+    session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete(reviewed()));
+    EXPECT_EQ(footer(view), "status:Done elapsed review:1 sync needs review Reset Sync(prominent)");
+    EXPECT_EQ(view.reviewSummary()->toolTip(), "Click a track's warning icon for details.");
+
+    view.resetButton()->click();
+    EXPECT_EQ(footer(view), "status:Ready validation:Add a reference file to continue. Sync(off)");
+}
+
+TEST_F(ContentViewTest, ResetIsRefusedWhileACancelledRunWindsDown) {
+    ContentView view(&session());
+    view.show();
+    session().addReferenceFile(audioFile(QStringLiteral("call.wav"), 20.0));
+    session().addIndividualFiles(audioFiles(2));
+    session().setOutputFolder(QUrl::fromLocalFile(m_dir.path()));
+    session().startProcessing();
+    EXPECT_TRUE(view.clearAllButton()->isVisible());
+    EXPECT_FALSE(view.clearAllButton()->isEnabled());
+    view.cancelButton()->click();
+    if (session().runUnderWay()) {
+        EXPECT_FALSE(view.resetButton()->isEnabled());
+        EXPECT_FALSE(view.clearAllButton()->isEnabled());
+    }
+    ASSERT_TRUE(waitUntil([&] { return !session().runUnderWay(); }, 30000));
+    EXPECT_TRUE(view.resetButton()->isEnabled());
+    EXPECT_TRUE(view.clearAllButton()->isEnabled());
+}
+
+TEST_F(ContentViewTest, MissingFFmpegIsShownInTheHeaderAndTheFooter) {
+    ContentView view(&session(std::nullopt));
+    view.show();
+    session().addReferenceFile(audioFile(QStringLiteral("call.wav")));
+    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
+    EXPECT_TRUE(view.ffmpegWarning()->isVisible());
+    EXPECT_EQ(view.ffmpegWarning()->text(), "ffmpeg not found");
+    EXPECT_EQ(footer(view), "status:Ready validation:ffmpeg not found — install with: sudo apt "
+                            "install ffmpeg Reset Sync(off)");
+    // The longest footer still fits the narrowest window.
+    EXPECT_LE(view.minimumSizeHint().width(), 540);
+}
+
+TEST_F(ContentViewTest, ClearAllAppearsFromTwoFiles) {
+    ContentView view(&session());
+    view.show();
+    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
+    EXPECT_FALSE(view.clearAllButton()->isVisible());
+    session().addIndividualFiles({audioFile(QStringLiteral("bob.wav"))});
+    EXPECT_TRUE(view.clearAllButton()->isVisible());
+    view.clearAllButton()->click();
+    EXPECT_TRUE(session().individualFiles().isEmpty());
+}
+
+TEST_F(ContentViewTest, OutputRowShowsTheDefaultFolderItalicAndAChosenOneUpright) {
+    ContentView view(&session());
+    view.show();
+    EXPECT_FALSE(view.outputPath()->isVisible());
+    const QUrl reference = audioFile(QStringLiteral("call.wav"));
+    session().addReferenceFile(reference);
+    EXPECT_TRUE(view.outputPath()->isVisible());
+    EXPECT_EQ(view.outputPath()->text(), QFileInfo(reference.toLocalFile()).absolutePath());
+    EXPECT_TRUE(view.outputPath()->font().italic());
+
+    QUrl startedIn;
+    const QUrl chosen = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("out")));
+    view.setFolderChooser([&](QWidget*, const QUrl& start) -> std::optional<QUrl> {
+        startedIn = start;
+        return std::nullopt;
+    });
+    view.chooseOutputButton()->click();
+    EXPECT_EQ(startedIn, session().effectiveOutputFolder());
+    EXPECT_TRUE(session().outputFolder().isEmpty()) << "cancelling changes nothing";
+
+    view.setFolderChooser([&](QWidget*, const QUrl&) { return std::optional(chosen); });
+    view.chooseOutputFolder();
+    EXPECT_EQ(session().outputFolder(), chosen);
+    EXPECT_EQ(view.outputPath()->text(), chosen.toLocalFile());
+    EXPECT_FALSE(view.outputPath()->font().italic());
+}
+
+} // namespace
+} // namespace corvale::test

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "fakelaunchhost.h"
+#include "launch/extensionoffer.h"
+#include "launch/filemanagerextensions.h"
+#include "session/appviewmodel.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace corvale;
+using namespace corvale::test;
+using Manager = FileManagerExtensions::FileManager;
+
+namespace {
+
+class ExtensionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        QSettings().remove(ExtensionOffer::offeredKey);
+    }
+    // Lets the offer's delay pass.
+    void settle() {
+        waitUntil([] { return false; }, ExtensionOffer::delayMs + 300);
+    }
+    bool offered() const { return QSettings().value(ExtensionOffer::offeredKey).toBool(); }
+
+    QTemporaryDir m_dir;
+    FileManagerExtensions m_extensions{QStringLiteral("/usr/bin/corvale-file-manager-extension"),
+                                       m_dir.path()};
+    FakeLaunchHost m_fake;
+    AppViewModel m_session{QStringLiteral("/usr/bin/ffmpeg"), nullptr};
+};
+
+} // namespace
+
+TEST_F(ExtensionTest, InstallsAndRemovesOnlyItsOwnFiles) {
+    EXPECT_FALSE(m_extensions.isEnabled());
+    for (Manager manager : FileManagerExtensions::all()) {
+        ASSERT_TRUE(m_extensions.install(manager).ok());
+        EXPECT_TRUE(m_extensions.isInstalled(manager));
+        const QFileInfo info(m_extensions.integrationPath(manager));
+        EXPECT_TRUE(info.isExecutable()) << info.filePath().toStdString();
+        QFile file(info.filePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        EXPECT_TRUE(text.contains(QStringLiteral("/usr/bin/corvale-file-manager-extension")));
+        EXPECT_TRUE(text.contains(QStringLiteral("Use as Corvale Reference…")));
+    }
+    EXPECT_TRUE(m_extensions.isEnabled());
+    for (Manager manager : FileManagerExtensions::all()) {
+        ASSERT_TRUE(m_extensions.remove(manager).ok());
+        EXPECT_FALSE(QFileInfo::exists(m_extensions.integrationPath(manager)));
+    }
+    EXPECT_FALSE(m_extensions.isEnabled());
+
+    // The user's own file of that name is neither replaced nor deleted.
+    const QString own = m_extensions.integrationPath(Manager::nemo);
+    QDir().mkpath(QFileInfo(own).absolutePath());
+    QFile file(own);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Nemo Action]\nName=Mine\n");
+    file.close();
+    EXPECT_FALSE(m_extensions.install(Manager::nemo).ok());
+    EXPECT_FALSE(m_extensions.remove(Manager::nemo).ok());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("[Nemo Action]\nName=Mine\n"));
+}
+
+TEST_F(ExtensionTest, ScriptPassesEverySelectedNameAsItsOwnArgument) {
+    // printf stands in for the extension's command, reached through an awkward path.
+    const QString folder = m_dir.filePath(QStringLiteral("it's a $dir"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString command = folder + QStringLiteral("/printf");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/usr/bin/printf"), command));
+    const FileManagerExtensions extensions(command, m_dir.path());
+    ASSERT_TRUE(extensions.install(Manager::files).ok());
+    QProcess script;
+    script.start(extensions.integrationPath(Manager::files),
+                 {QStringLiteral("<%s>"), QStringLiteral("a b.wav"), QStringLiteral("$(x);'y'")});
+    ASSERT_TRUE(script.waitForFinished(5000));
+    EXPECT_EQ(script.readAllStandardOutput(), QByteArray("<a b.wav><$(x);'y'>"));
+}
+
+TEST_F(ExtensionTest, OfferIsMadeOnceAfterTheWindowAppearsAndOpensTheSettings) {
+    m_fake.answerFirst = true;
+    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
+    EXPECT_TRUE(m_fake.questions.isEmpty());
+    settle();
+    ASSERT_EQ(m_fake.questions.size(), 1);
+    EXPECT_EQ(m_fake.questions[0],
+              (QStringList{ExtensionOffer::messageText(), ExtensionOffer::informativeText(),
+                           QStringLiteral("Open Extension Settings"), QStringLiteral("Not Now")}));
+    EXPECT_EQ(m_fake.calls.last(), QStringLiteral("management"));
+    EXPECT_TRUE(offered());
+
+    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
+    settle();
+    EXPECT_EQ(m_fake.questions.size(), 1);
+}
+
+TEST_F(ExtensionTest, OfferWaitsForAnOrdinaryLaunchAndSkipsAnEnabledExtension) {
+    m_session.setHeadlessMode(true);
+    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
+    settle();
+    m_session.setHeadlessMode(false);
+    m_fake.modal = true;
+    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
+    settle();
+    EXPECT_TRUE(m_fake.questions.isEmpty());
+    EXPECT_FALSE(offered());
+
+    m_fake.modal = false;
+    ASSERT_TRUE(m_extensions.install(Manager::dolphin).ok());
+    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
+    settle();
+    EXPECT_TRUE(m_fake.questions.isEmpty());
+    EXPECT_TRUE(offered());
+}

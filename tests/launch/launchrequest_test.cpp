@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "launch/launchrequest.h"
+#include "launch/singleinstance.h"
+#include "support/qtprinters.h"
+#include "support/testenv.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+using namespace corvale;
+using namespace corvale::test;
+
+TEST(LaunchRequestTest, ArgumentsAreReadAsReopenUrlsOrOneLocalFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString a = dir.filePath(QStringLiteral("a b.wav"));
+    const QString b = dir.filePath(QStringLiteral("b.wav"));
+    for (const QString& file : {a, b}) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(LaunchRequest::fromArguments({}).kind(), LaunchRequest::Kind::reopen);
+
+    const LaunchRequest urls = LaunchRequest::fromArguments(
+        {QStringLiteral("corvale://ref?path=/x.wav"), QStringLiteral("corvale://ref?path=/y")});
+    EXPECT_EQ(urls.kind(), LaunchRequest::Kind::urls);
+    EXPECT_EQ(urls.urls().size(), 2);
+
+    // "Open With": the first file counts, as a path or a file: URL.
+    const QStringList relative = LaunchRequest::absoluteArguments(
+        {QStringLiteral("a b.wav"), QStringLiteral("b.wav")}, dir.path());
+    EXPECT_EQ(relative, (QStringList{a, b}));
+    const LaunchRequest files = LaunchRequest::fromArguments(relative);
+    EXPECT_EQ(files.kind(), LaunchRequest::Kind::file);
+    EXPECT_EQ(files.file(), a);
+    EXPECT_EQ(LaunchRequest::fromArguments({QUrl::fromLocalFile(b).toString()}).file(), b);
+
+    // One argument that is not a local file drops the whole request.
+    for (const QString& stranger :
+         {QStringLiteral("http://example.com/a.wav"), QStringLiteral("relative.wav"), dir.path(),
+          QStringLiteral("/dev/null"), a + QStringLiteral(".missing"),
+          QStringLiteral("corvale://ref?path=") + a})
+        EXPECT_EQ(LaunchRequest::fromArguments({a, stranger}).kind(), LaunchRequest::Kind::ignored)
+            << stranger.toStdString();
+}
+
+TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString socket = dir.filePath(QStringLiteral("corvale.socket"));
+    // A socket file left by a crash does not stop a new instance.
+    SingleInstance crashed(socket);
+    {
+        QFile leftover(socket);
+        ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    }
+    EXPECT_FALSE(crashed.forwardToRunningInstance({}, 500));
+
+    SingleInstance running(socket);
+    ASSERT_TRUE(running.listen());
+    const QFile::Permissions access = QFileInfo(socket).permissions();
+    EXPECT_FALSE(access &
+                 (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther));
+    QSignalSpy received(&running, &SingleInstance::argumentsReceived);
+    // A start that lost the race to listen leaves the winner's socket alone.
+    SingleInstance rival(socket);
+    EXPECT_FALSE(rival.listen());
+
+    const QStringList arguments = {QStringLiteral("/a/Zoë's #1 & 2.wav"),
+                                   QStringLiteral("corvale://ref?path=/b%20c.wav")};
+    bool forwarded = false;
+    QThread* later = QThread::create([&] {
+        SingleInstance second(socket);
+        forwarded = second.forwardToRunningInstance(arguments);
+    });
+    later->start();
+    ASSERT_TRUE(waitUntil([&] { return later->isFinished(); }, 10000));
+    delete later;
+    EXPECT_TRUE(forwarded);
+    ASSERT_EQ(received.size(), 1);
+    EXPECT_EQ(received[0][0].toStringList(), arguments);
+
+    // A message over the bound is refused unread.
+    QLocalSocket flood;
+    flood.connectToServer(socket);
+    ASSERT_TRUE(flood.waitForConnected(1000));
+    QByteArray header;
+    QDataStream(&header, QIODevice::WriteOnly) << quint32(SingleInstance::maxMessageBytes + 1);
+    flood.write(header + QByteArray(4096, 'x'));
+    flood.flush();
+    EXPECT_TRUE(waitUntil([&] { return flood.state() == QLocalSocket::UnconnectedState; }, 5000));
+    EXPECT_EQ(received.size(), 1);
+}
