@@ -18,15 +18,9 @@ QString startRefusedText() {
 }
 
 // A run ended cleanly when every file was written and none needs review.
-bool endedCleanly(const AppViewModel& session) {
-    const auto& files = session.individualFiles();
-    if (files.isEmpty() || session.reviewCount() > 0)
-        return false;
-    for (const AudioFileItem* item : files) {
-        if (!item->status().is(ProcessingStatus::Kind::complete))
-            return false;
-    }
-    return true;
+bool endedCleanly(const AppViewModel& session, std::optional<RunOutcome> outcome) {
+    return outcome == RunOutcome::succeeded && !session.individualFiles().isEmpty() &&
+           session.reviewCount() == 0;
 }
 
 } // namespace
@@ -35,7 +29,13 @@ AppServicesProvider::AppServicesProvider(LaunchHost& host, QObject* parent)
     : QObject(parent), m_host(host) {}
 
 void AppServicesProvider::setViewModel(AppViewModel* session) {
+    if (m_viewModel)
+        disconnect(m_viewModel, &AppViewModel::runEnded, this, nullptr);
     m_viewModel = session;
+    if (session) {
+        connect(session, &AppViewModel::runEnded, this,
+                [this](RunOutcome outcome) { m_lastOutcome = outcome; });
+    }
 }
 
 void AppServicesProvider::processPendingReference() {
@@ -162,9 +162,8 @@ void AppServicesProvider::restoreWindows(const Context& context) {
     if (context.wasHidden) {
         // With no window to return to, quit only when there is nothing left to look at: a
         // failed file or one that needs review must stay in front of the user.
-        const bool cancelled =
-            m_viewModel && m_viewModel->statusMessage() == QStringLiteral("Cancelled");
-        if (!m_viewModel || cancelled || endedCleanly(*m_viewModel))
+        const bool cancelled = m_lastOutcome == RunOutcome::cancelled;
+        if (!m_viewModel || cancelled || endedCleanly(*m_viewModel, m_lastOutcome))
             m_host.quitApplication();
         else
             m_host.showMainWindow();

@@ -54,6 +54,7 @@ private:
 
     LaunchHost& m_host;
     QPointer<AppViewModel> m_viewModel;
+    std::optional<RunOutcome> m_lastOutcome; // how the last run ended
     std::optional<QString> m_pendingReference;
     bool m_askingForFiles = false;
 };
