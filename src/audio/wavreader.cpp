@@ -118,19 +118,20 @@ Result<std::int64_t> WavReader::read(std::int64_t frames) {
 
 void WavReader::extractChannel(int channel, float* out) const {
     const std::int64_t stride = m_channels;
+    const std::int64_t count = m_delivered;
     if (m_shorts) {
         const short* in = m_shorts.get() + channel;
         // A separate one-channel loop so that the common mono case vectorises.
         if (stride == 1) {
-            for (std::int64_t i = 0; i < m_delivered; ++i)
+            for (std::int64_t i = 0; i < count; ++i)
                 out[i] = static_cast<float>(in[i]) * kShortScale;
         } else {
-            for (std::int64_t i = 0; i < m_delivered; ++i)
+            for (std::int64_t i = 0; i < count; ++i)
                 out[i] = static_cast<float>(in[i * stride]) * kShortScale;
         }
     } else {
         const float* in = m_floats.get() + channel;
-        for (std::int64_t i = 0; i < m_delivered; ++i)
+        for (std::int64_t i = 0; i < count; ++i)
             out[i] = in[i * stride];
     }
 }
@@ -138,7 +139,8 @@ void WavReader::extractChannel(int channel, float* out) const {
 void WavReader::extractMixOfFirstTwo(float* out) const {
     const std::int64_t stride = m_channels;
     const std::int64_t second = std::min(m_channels - 1, 1);
-    for (std::int64_t i = 0; i < m_delivered; ++i) {
+    const std::int64_t count = m_delivered;
+    for (std::int64_t i = 0; i < count; ++i) {
         const std::int64_t at = i * stride;
         const float a = m_shorts ? static_cast<float>(m_shorts[at]) * kShortScale : m_floats[at];
         const float b = m_shorts ? static_cast<float>(m_shorts[at + second]) * kShortScale
