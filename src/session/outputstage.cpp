@@ -114,13 +114,24 @@ void OutputStage::writeGroup(const OutputGroup& group) {
         [jobs = std::move(jobs), stop = m_context.stop]() -> Result<QStringList> {
             const AudioOutputWriter writer;
             QStringList written;
+            std::optional<CorvaleError> failure;
             for (const WriteJob& job : jobs) {
                 // The right side is not attempted when the left one failed.
                 auto result = writer.write(job.parts, job.path, stop, job.nextName);
-                if (!result)
-                    return result.error();
+                if (!result) {
+                    failure = result.error();
+                    break;
+                }
                 written << result.value();
             }
+            // The group's converted files are done with: removing them now, beside the other
+            // groups' writing, spares the run's end a long wait on gigabytes of deletes.
+            for (const WriteJob& job : jobs) {
+                for (const SyncPart& part : job.parts)
+                    QFile::remove(part.inputWAV);
+            }
+            if (failure)
+                return *failure;
             return written;
         },
         [this, group](Result<QStringList> written) {
