@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audiooutputwriter.h"
 
+#include "clockresampler.h"
 #include "sync/vectorops.h"
 
 #include <QByteArray>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -354,6 +356,111 @@ Result<Done> copyWithCorrections(Input& in, PartialOutput& out,
     return Done{};
 }
 
+// Reads input frames [from, to) of one channel as floats, handing them on in chunks.
+template <typename Take>
+Result<Done> readChannel(Input& in, std::int64_t channel, std::int64_t from, std::int64_t to,
+                         std::unique_ptr<float[]>& buffer, std::unique_ptr<float[]>& mono,
+                         const std::stop_token& stop, Take&& take) {
+    to = std::min(to, in.frames);
+    if (from >= to)
+        return Done{};
+    if (sf_seek(in.file.get(), from, SEEK_SET) < 0)
+        return libraryError(in.file.get());
+    const std::int64_t channels = in.channels;
+    if (!buffer)
+        buffer = allocate<float>(kChunkFrames * channels);
+    if (!mono)
+        mono = allocate<float>(kChunkFrames);
+    if (!buffer || !mono)
+        return CorvaleError::cannotWriteAudio(QStringLiteral("buffer alloc failed"));
+    while (from < to) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        const std::int64_t wanted = std::min(to - from, kChunkFrames);
+        const sf_count_t got = sf_readf_float(in.file.get(), buffer.get(), wanted);
+        if (got < wanted && sf_error(in.file.get()) != SF_ERR_NO_ERROR)
+            return libraryError(in.file.get());
+        if (got <= 0)
+            return Done{}; // a damaged input ends early, as in the plain copy
+        const float* src = buffer.get() + channel;
+        for (sf_count_t f = 0; f < got; ++f)
+            mono[static_cast<std::size_t>(f)] = src[f * channels];
+        if (auto r = take(std::span<const float>(mono.get(), static_cast<std::size_t>(got))); !r)
+            return r;
+        from += got;
+    }
+    return Done{};
+}
+
+// The first input frame at or after `from` whose fitted output position is at least
+// `position` (half a sample's rounding allowed).
+std::int64_t firstFrameAt(const ClockSegment& segment, double position, std::int64_t from) {
+    const double ratio = 1.0 + segment.slope;
+    const double f = std::ceil((position - 0.5 - segment.lagAtZero) / ratio);
+    return std::max(from, f > 9e18 ? std::numeric_limits<std::int64_t>::max() : std::int64_t(f));
+}
+
+// A part placed by the fine stage's clock. Each segment starts where its line puts it: the
+// first at the part's fitted start (input before the reference's start is cut; an output that
+// already runs past it is continued, as with the plain copy), later ones after silence or a
+// skip that closes the step between the lines.
+Result<Done> copyFollowingClock(Input& in, PartialOutput& out,
+                                const std::vector<ClockSegment>& clock, std::int64_t channel,
+                                const std::stop_token& stop) {
+    std::unique_ptr<float[]> buffer;
+    std::unique_ptr<float[]> mono;
+    ClockResampler resampler;
+    const auto append = [&out](std::span<const float> samples) -> Result<Done> {
+        return out.append(samples.data(), static_cast<std::int64_t>(samples.size()));
+    };
+    for (std::size_t k = 0; k < clock.size(); ++k) {
+        const ClockSegment& segment = clock[k];
+        const std::int64_t begin = std::max<std::int64_t>(segment.firstTrackSample, 0);
+        const std::int64_t end =
+            k + 1 < clock.size() ? std::min(clock[k + 1].firstTrackSample, in.frames) : in.frames;
+        if (end <= begin)
+            continue;
+        const auto positionOf = [&](std::int64_t f) {
+            return double(f) + segment.lagAt(double(f));
+        };
+        std::int64_t from = begin;
+        if (k == 0) {
+            from = firstFrameAt(segment, 0.0, begin);
+            const std::int64_t lead = std::max<std::int64_t>(std::llround(positionOf(from)), 0);
+            if (out.length() < lead) {
+                if (auto r = out.appendSilence(lead - out.length()); !r)
+                    return r;
+            }
+        } else {
+            const std::int64_t at = std::llround(positionOf(begin));
+            if (at >= out.length()) {
+                if (auto r = out.appendSilence(at - out.length()); !r)
+                    return r;
+            } else {
+                from = firstFrameAt(segment, double(out.length()), begin);
+            }
+        }
+        if (from >= end)
+            continue;
+        // A clock that moves the stretch by less than half a sample is copied as it is.
+        if (std::abs(segment.slope) * double(end - from) < 0.5) {
+            if (auto r = readChannel(in, channel, from, end, buffer, mono, stop, append); !r)
+                return r;
+            continue;
+        }
+        if (auto r = resampler.start(1.0 + segment.slope); !r)
+            return r;
+        auto fed = readChannel(
+            in, channel, from, end, buffer, mono, stop,
+            [&](std::span<const float> samples) { return resampler.push(samples, append); });
+        if (!fed)
+            return fed;
+        if (auto r = resampler.finish(append); !r)
+            return r;
+    }
+    return Done{};
+}
+
 } // namespace
 
 Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const QString& output,
@@ -393,6 +500,11 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
             return opened.error();
         Input& in = opened.value();
         const std::int64_t channel = clampChannel(part->channel, in.channels);
+        if (!part->clock.empty()) {
+            if (auto r = copyFollowingClock(in, out, part->clock, channel, stop); !r)
+                return r;
+            continue;
+        }
         const std::int64_t mapChannel = clampChannel(part->quietMapChannel, in.channels);
 
         std::optional<Result<std::vector<bool>>> built;

@@ -71,6 +71,8 @@ void CliRun::applyPreferenceOverrides() const {
         Preferences::setOverride(QStringLiteral("autoPopulateFiles"), false);
     if (o.noSound)
         Preferences::setOverride(QStringLiteral("chimeWhenDone"), false);
+    if (o.precise)
+        Preferences::setOverride(QStringLiteral("preciseAlignment"), *o.precise);
 }
 
 void CliRun::start() {

@@ -25,6 +25,8 @@ SyncPart partOf(const ItemAnalysis& analysis, std::int64_t channel) {
         part.quietMapChannel = analysis.stereo.channel;
     // The analysis read exactly that channel and made its map on the way.
     part.quietMap = analysis.quietMap;
+    if (analysis.followsFineClock())
+        part.clock = analysis.fine->fit.segments;
     return part;
 }
 
@@ -141,7 +143,9 @@ void ProcessingRun::completeGroup(const OutputGroup& group, const QUrl& out,
     }
     for (const ItemAnalysis& member : group) {
         SyncResult result;
-        result.offsetSeconds = member.offset.offsetSeconds;
+        result.offsetSeconds = member.followsFineClock()
+                                   ? member.fine->offsetSamples() / member.fine->sampleRate
+                                   : member.offset.offsetSeconds;
         result.driftPoints = member.drift.points;
         result.outputURL = out;
         result.confidence = member.offset.confidence;
@@ -149,6 +153,8 @@ void ProcessingRun::completeGroup(const OutputGroup& group, const QUrl& out,
         result.warnings = reviewWarnings(member.offset, member.drift.driftApplied,
                                          member.drift.longestUnanchoredSpanSeconds,
                                          member.drift.alignedDurationSeconds);
+        if (member.fine && !member.fine->fit.confident)
+            result.warnings.append(alignmentNotConfirmedWarning(member.fine->listenAtSeconds));
         result.normalizedLUFS = normalizedLUFS;
         result.outputURLRight = right;
         if (group.size() >= 2)

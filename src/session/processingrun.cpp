@@ -7,6 +7,7 @@
 #include "audio/toolrunner.h"
 #include "audiofileitem.h"
 #include "filecopy.h"
+#include "preferences.h"
 #include "trackanalysis.h"
 
 #include <QDir>
@@ -157,6 +158,8 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         m_referenceChannels == 1;
     if (!monoWav)
         startReferenceCopy(referenceWAV);
+    if (Preferences::preciseAlignment())
+        m_fineReference = FineReference{referenceWAV, m_referenceChannels >= 2};
 
     setStatusMessage(QStringLiteral("Loading reference audio…"));
     offThread(
@@ -220,7 +223,9 @@ void ProcessingRun::startAnalysis(qsizetype index) {
     const QString wav = converted.value();
     offThread(
         [engine = *m_engine, wav, stereo = conversion.stereo, reference = m_referenceEnvelope,
-         stop = m_stop.get_token()] { return analyzeTrack(engine, wav, stereo, *reference, stop); },
+         fine = m_fineReference, stop = m_stop.get_token()] {
+            return analyzeTrack(engine, wav, stereo, *reference, stop, fine);
+        },
         [this, index, wav](Result<TrackAnalysisResult> result) {
             if (!result || isCancelled()) {
                 setItemStatus(index, isCancelled() ? ProcessingStatus::waiting()
@@ -241,6 +246,7 @@ void ProcessingRun::startAnalysis(qsizetype index) {
             analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
             analysis.sampleRate = m_sampleRate;
             analysis.quietMap = r.quietMap;
+            analysis.fine = r.fine;
             m_session->runRecordAnalysis(this, analysis);
             onAnalysisChildDone(index, std::move(analysis));
         });

@@ -15,4 +15,9 @@ namespace corvale {
                                                 double longestUnanchoredSpanSeconds,
                                                 double alignedDurationSeconds);
 
+// The warning for a track whose sample-accurate alignment could not be confirmed (too few of
+// its measured windows agree): code "ALIGNMENT_NOT_CONFIRMED", naming the reference time
+// listenAtSeconds (m:ss, or h:mm:ss from an hour) as the place to listen.
+[[nodiscard]] SyncWarning alignmentNotConfirmedWarning(double listenAtSeconds);
+
 } // namespace corvale

@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "lagmeter.h"
+
+#include "vectorops.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace corvale {
+namespace {
+
+constexpr float kSilentRms = 1e-4f;
+constexpr double kMinimumWindowSeconds = 0.25;
+constexpr double kBandEdgeHz = 60.0; // width of the raised-cosine band edges
+
+// Raised-cosine ramps over the first and last 5 % keep the ends of an excerpt from adding
+// the broadband click of a hard cut to the spectrum.
+float taper(std::size_t i, std::size_t n) {
+    const std::size_t ramp = std::max<std::size_t>(n / 20, 1);
+    const std::size_t fromEdge = std::min(i, n - 1 - i);
+    if (fromEdge >= ramp)
+        return 1.0f;
+    return float(0.5 - 0.5 * std::cos(std::numbers::pi * (double(fromEdge) + 0.5) / double(ramp)));
+}
+
+double bandWeight(double hz, double low, double high) {
+    if (hz <= low - kBandEdgeHz || hz >= high + kBandEdgeHz)
+        return 0.0;
+    if (hz < low)
+        return 0.5 + 0.5 * std::cos(std::numbers::pi * (low - hz) / kBandEdgeHz);
+    if (hz > high)
+        return 0.5 + 0.5 * std::cos(std::numbers::pi * (hz - high) / kBandEdgeHz);
+    return 1.0;
+}
+
+} // namespace
+
+LagMeter::LagMeter(double sampleRate, double lowHz, double highHz)
+    : m_sampleRate(sampleRate), m_lowHz(lowHz), m_highHz(std::min(highHz, 0.45 * sampleRate)) {}
+
+std::optional<LagMeasurement> LagMeter::measure(std::span<const float> reference,
+                                                std::int64_t referenceStart,
+                                                std::span<const float> track,
+                                                std::int64_t trackStart) {
+    const std::size_t w = track.size();
+    const std::size_t m = reference.size();
+    if (!(m_sampleRate > 0.0) || double(w) < kMinimumWindowSeconds * m_sampleRate || m < w)
+        return std::nullopt;
+    if (vec::rootMeanSquare(track) < kSilentRms || vec::rootMeanSquare(reference) < kSilentRms)
+        return std::nullopt;
+
+    if (!m_fft || m_fft->size() < m) {
+        m_fft.emplace(m);
+        const std::size_t n = m_fft->size();
+        m_spectrum.assign(n, {});
+        m_weights.assign(n / 2 + 1, 0.0f);
+        for (std::size_t k = 0; k <= n / 2; ++k)
+            m_weights[k] =
+                float(bandWeight(double(k) * m_sampleRate / double(n), m_lowHz, m_highHz));
+    }
+    const std::size_t n = m_fft->size();
+
+    // Both real signals share one complex transform: reference as the real part, track as the
+    // imaginary part, separated again by the transform's symmetry.
+    std::fill(m_spectrum.begin(), m_spectrum.end(), std::complex<float>{});
+    for (std::size_t i = 0; i < m; ++i)
+        m_spectrum[i].real(reference[i] * taper(i, m));
+    for (std::size_t i = 0; i < w; ++i)
+        m_spectrum[i].imag(track[i] * taper(i, w));
+    m_fft->forward(m_spectrum);
+
+    double weightSum = 0.0;
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        const std::complex<float> z = m_spectrum[k];
+        const std::complex<float> zc = std::conj(m_spectrum[(n - k) % n]);
+        const std::complex<float> r = 0.5f * (z + zc);
+        const std::complex<float> t = std::complex<float>(0.0f, -0.5f) * (z - zc);
+        const std::complex<float> cross = r * std::conj(t);
+        const float magnitude = std::abs(cross);
+        const float weight = m_weights[k];
+        const std::complex<float> whitened = magnitude > 1e-20f && weight > 0.0f
+                                                 ? cross * (weight / magnitude)
+                                                 : std::complex<float>{};
+        if (magnitude > 1e-20f) {
+            const double full = (k == 0 || k == n / 2) ? 1.0 : 2.0;
+            weightSum += full * weight;
+        }
+        m_spectrum[k] = whitened;
+        if (k != 0 && k != n / 2)
+            m_spectrum[n - k] = std::conj(whitened);
+    }
+    if (!(weightSum > 0.0))
+        return std::nullopt;
+    m_fft->inverse(m_spectrum);
+
+    const std::size_t last = m - w; // highest position with the whole window inside
+    std::size_t best = 0;
+    for (std::size_t k = 1; k <= last; ++k) {
+        if (m_spectrum[k].real() > m_spectrum[best].real())
+            best = k;
+    }
+    double fraction = 0.0;
+    if (best > 0 && best < last) {
+        const double a = m_spectrum[best - 1].real();
+        const double b = m_spectrum[best].real();
+        const double c = m_spectrum[best + 1].real();
+        const double denominator = a - 2.0 * b + c;
+        if (denominator < 0.0)
+            fraction = std::clamp(0.5 * (a - c) / denominator, -0.5, 0.5);
+    }
+    LagMeasurement result;
+    result.trackSample = double(trackStart) + 0.5 * double(w);
+    result.lagSamples = double(referenceStart) + double(best) + fraction - double(trackStart);
+    result.peak = double(m_spectrum[best].real()) / weightSum;
+    return result;
+}
+
+} // namespace corvale
