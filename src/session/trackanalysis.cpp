@@ -82,8 +82,12 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     WindowReader referenceReader;
     if (auto r = referenceReader.open(reference.wav, referenceMix, 0, window + 2 * radius); !r)
         return r.error();
+    // A window put on the reference's clock reads a little beyond its ends (at most 1000 ppm).
+    const std::int64_t warpMargin = window / 500 + 8;
     WindowReader trackReader;
-    if (auto r = trackReader.open(wav, WindowReader::Mix::channel, channel, window); !r)
+    if (auto r =
+            trackReader.open(wav, WindowReader::Mix::channel, channel, window + 2 * warpMargin);
+        !r)
         return r.error();
     const std::int64_t referenceFrames = referenceReader.frames();
 
@@ -101,9 +105,11 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         return std::optional<FineAlignment>{};
 
     LagMeter meter(rate);
-    // Measures the track window starting at trackStart within radius of predictedLag.
-    const auto measureAt = [&](std::int64_t trackStart, double predictedLag,
-                               std::int64_t within) -> Result<std::optional<LagMeasurement>> {
+    // Measures the track window starting at trackStart within `within` of predictedLag. With a
+    // slope, the window is first resampled onto the reference's clock around its centre, so
+    // that the lag is the same all through it and is measured for the centre.
+    const auto measureAt = [&](std::int64_t trackStart, double predictedLag, std::int64_t within,
+                               double slope = 0.0) -> Result<std::optional<LagMeasurement>> {
         std::int64_t from = trackStart + std::llround(predictedLag) - within;
         std::int64_t to = from + window + 2 * within;
         from = std::max<std::int64_t>(from, 0);
@@ -113,10 +119,23 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         auto ref = referenceReader.read(from, to - from);
         if (!ref)
             return ref.error();
-        auto trk = trackReader.read(trackStart, window);
+        if (slope == 0.0) {
+            auto trk = trackReader.read(trackStart, window);
+            if (!trk)
+                return trk.error();
+            return meter.measure(ref.value(), from, trk.value(), trackStart);
+        }
+        auto trk = trackReader.read(trackStart - warpMargin, window + 2 * warpMargin);
         if (!trk)
             return trk.error();
-        return meter.measure(ref.value(), from, trk.value(), trackStart);
+        const double step = 1.0 / (1.0 + slope);
+        const std::vector<float> warped =
+            warpWindow(trk.value(), double(warpMargin + window / 2) - double(window / 2) * step,
+                       step, std::size_t(window));
+        auto m = meter.measure(ref.value(), from, warped, trackStart);
+        if (m)
+            m->trackSample = double(trackStart + window / 2);
+        return m;
     };
 
     std::vector<LagMeasurement> measured;
@@ -145,6 +164,33 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     }
     const double tolerance = agreementTolerance(rate);
     fine.fit = fitClock(measured, tolerance);
+
+    // A clock that drifts by a sample or more across one window smears its correlation peak;
+    // measured again on the reference's clock, each window gives the lag at its centre.
+    const auto slopeAt = [&fine](double t) {
+        const auto& segments = fine.fit.segments;
+        std::size_t k = 0;
+        while (k + 1 < segments.size() && double(segments[k + 1].firstTrackSample) <= t)
+            ++k;
+        return segments[k].slope;
+    };
+    if (!fine.fit.segments.empty() && fine.fit.windowsAgreeing >= 3 &&
+        std::abs(fine.fit.segments.front().slope) * double(window) >= 1.0) {
+        std::vector<LagMeasurement> again;
+        for (const std::int64_t s : starts) {
+            if (stop.stop_requested())
+                return CorvaleError::cancelled();
+            const std::int64_t trackStart = s * hop;
+            const double centre = double(trackStart + window / 2);
+            auto m = measureAt(trackStart, coarseLagAt(offset, drift, rate, centre), radius,
+                               slopeAt(centre));
+            if (!m)
+                return m.error();
+            if (m.value())
+                again.push_back(*m.value());
+        }
+        fine.fit = fitClock(again, tolerance);
+    }
 
     // Narrow a break down by measuring halfway between its sides until it lies within about
     // one window, then put it at the quiet place nearest the middle of what is left.

@@ -228,6 +228,32 @@ double coarseLagAt(const OffsetResult& offset, const DriftAnalysis& drift, doubl
     return base + driftSeconds * sampleRate;
 }
 
+std::vector<float> warpWindow(std::span<const float> signal, double firstPosition, double step,
+                              std::size_t count) {
+    std::vector<float> out(count, 0.0f);
+    const auto n = std::int64_t(signal.size());
+    const auto at = [&](std::int64_t k) {
+        return k >= 0 && k < n ? double(signal[std::size_t(k)]) : 0.0;
+    };
+    for (std::size_t j = 0; j < count; ++j) {
+        const double x = firstPosition + double(j) * step;
+        const double floorX = std::floor(x);
+        if (!(floorX > -2.0 && floorX < double(n) + 1.0))
+            continue;
+        const auto k = std::int64_t(floorX);
+        const double u = x - floorX;
+        const double p0 = at(k - 1);
+        const double p1 = at(k);
+        const double p2 = at(k + 1);
+        const double p3 = at(k + 2);
+        out[j] = float(
+            p1 + 0.5 * u *
+                     (p2 - p0 +
+                      u * (2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3 + u * (3.0 * (p1 - p2) + p3 - p0))));
+    }
+    return out;
+}
+
 std::vector<std::int64_t> pickFineWindows(std::span<const float> envelope, std::int64_t firstFrame,
                                           std::int64_t endFrame, std::int64_t windowFrames,
                                           std::int64_t count) {

@@ -64,6 +64,13 @@ inline constexpr double kAgreementMs = 0.3;
 [[nodiscard]] double coarseLagAt(const OffsetResult& offset, const DriftAnalysis& drift,
                                  double sampleRate, double trackSample);
 
+// count samples of signal read at firstPosition + j * step (j = 0 … count − 1) by cubic
+// (Catmull-Rom) interpolation; positions outside the signal read as zeros. Used to put a
+// track window on the reference's clock before its lag is measured, so that a drifting clock
+// does not smear the correlation peak.
+[[nodiscard]] std::vector<float> warpWindow(std::span<const float> signal, double firstPosition,
+                                            double step, std::size_t count);
+
 // Window starts, in envelope frames, for the fine stage: the loudest window of windowFrames
 // in each of count equal regions of [firstFrame, endFrame) of the track's blockRMS envelope,
 // ascending. Empty when the region is shorter than one window.

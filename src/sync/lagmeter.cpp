@@ -66,8 +66,16 @@ std::optional<LagMeasurement> LagMeter::measure(std::span<const float> reference
     std::fill(m_spectrum.begin(), m_spectrum.end(), std::complex<float>{});
     for (std::size_t i = 0; i < m; ++i)
         m_spectrum[i].real(reference[i] * taper(i, m));
-    for (std::size_t i = 0; i < w; ++i)
-        m_spectrum[i].imag(track[i] * taper(i, w));
+    // A drifting clock moves the lag within the window; the correlation then reports the lag
+    // where the window is loudest, so that is the time the measurement is given for.
+    double energy = 0.0;
+    double moment = 0.0;
+    for (std::size_t i = 0; i < w; ++i) {
+        const float v = track[i] * taper(i, w);
+        m_spectrum[i].imag(v);
+        energy += double(v) * v;
+        moment += double(v) * v * double(i);
+    }
     m_fft->forward(m_spectrum);
 
     double weightSum = 0.0;
@@ -110,7 +118,7 @@ std::optional<LagMeasurement> LagMeter::measure(std::span<const float> reference
             fraction = std::clamp(0.5 * (a - c) / denominator, -0.5, 0.5);
     }
     LagMeasurement result;
-    result.trackSample = double(trackStart) + 0.5 * double(w);
+    result.trackSample = double(trackStart) + (energy > 0.0 ? moment / energy : 0.5 * double(w));
     result.lagSamples = double(referenceStart) + double(best) + fraction - double(trackStart);
     result.peak = double(m_spectrum[best].real()) / weightSum;
     return result;

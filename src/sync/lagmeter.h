@@ -14,7 +14,7 @@ namespace corvale {
 // One measured lag: the reference sample that track sample trackSample lines up with is
 // trackSample + lagSamples. Samples at the meter's rate; lagSamples has a fractional part.
 struct LagMeasurement {
-    double trackSample = 0.0; // centre of the measured track window
+    double trackSample = 0.0; // energy centre of the measured track window
     double lagSamples = 0.0;
     double peak = 0.0; // height of the whitened correlation peak, 1 for a perfect match
     bool operator==(const LagMeasurement&) const = default;

@@ -21,12 +21,12 @@ namespace {
 
 constexpr int kRate = 16000;
 
-// Where 2 s of the output from `seconds` sit against the reference, in ms (positive: the
+// Where 3 s of the output from `seconds` sit against the reference, in ms (positive: the
 // material belongs later than the output has it), searched ±8 ms sample by sample.
 double misplacementMs(const std::vector<float>& output, const std::vector<float>& reference,
                       double seconds) {
     const auto at = std::int64_t(seconds * kRate);
-    const std::int64_t span = 2 * kRate;
+    const std::int64_t span = 3 * kRate;
     const std::int64_t search = kRate / 125;
     double best = -2.0;
     std::int64_t bestShift = 0;
@@ -49,11 +49,11 @@ double misplacementMs(const std::vector<float>& output, const std::vector<float>
             bestShift = k;
         }
     }
-    EXPECT_GT(best, 0.9) << "at " << seconds << " s";
+    EXPECT_GT(best, 0.5) << "at " << seconds << " s";
     return 1000.0 * double(bestShift) / kRate;
 }
 
-class FineAlignment : public ::testing::Test {
+class FineStage : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_reference = new std::vector<float>(test::speechLike(1230.0, kRate, 4242));
@@ -87,7 +87,7 @@ protected:
         if (r.fine && r.fine->fit.confident)
             part.clock = r.fine->fit.segments;
         const QString out = m_dir.filePath(QStringLiteral("out.wav"));
-        EXPECT_TRUE(AudioOutputWriter().write({part}, out).has_value());
+        EXPECT_TRUE(bool(AudioOutputWriter().write({part}, out)));
         return test::readWav(out).samples;
     }
 
@@ -98,17 +98,17 @@ protected:
     std::vector<float> m_referenceEnvelope;
 };
 
-std::vector<float>* FineAlignment::s_reference = nullptr;
+std::vector<float>* FineStage::s_reference = nullptr;
 
 } // namespace
 
-TEST_F(FineAlignment, FollowsAClockRunning250PpmFastForTwentyMinutes) {
+TEST_F(FineStage, FollowsAClockRunning250PpmFastForTwentyMinutes) {
     // Track sample i holds the reference at 68805 + i * (1 + 250e-6): 0.3 s gained by the
     // end, too little for the coarse analysis to correct.
     const auto source = test::excerpt(*s_reference, 68805, std::int64_t(1206.0 * kRate));
     const auto track = test::resampleByRatio(source, 1.0 + 250e-6);
     auto analysed = analyze(std::vector(track.begin(), track.begin() + 1200 * kRate), true);
-    ASSERT_TRUE(analysed.has_value());
+    ASSERT_TRUE(bool(analysed));
     const TrackAnalysisResult& r = analysed.value();
     ASSERT_TRUE(r.fine);
     const ClockFit& fit = r.fine->fit;
@@ -118,9 +118,11 @@ TEST_F(FineAlignment, FollowsAClockRunning250PpmFastForTwentyMinutes) {
     EXPECT_NEAR(fit.segments[0].slope * 1e6, 250.0, 1.0);
     EXPECT_EQ(fit.windowsAgreeing, fit.windowsMeasured);
     EXPECT_GE(fit.windowsMeasured, 20) << "at least one window a minute";
+    EXPECT_LT(fit.residualSamples, 0.5) << "windows measured on the reference's clock";
 
     const auto output = write(r);
-    for (const double t : {10.0, 600.0, 1195.0})
+    EXPECT_NEAR(double(output.size()), 68805.0 + 1200.0 * kRate * (1.0 + 250e-6), 2.0);
+    for (const double t : {10.0, 600.0, 1190.0})
         EXPECT_LE(std::abs(misplacementMs(output, *s_reference, t + 68805.0 / kRate)), 1.0)
             << "at " << t << " s of the track";
 
@@ -140,12 +142,12 @@ TEST_F(FineAlignment, FollowsAClockRunning250PpmFastForTwentyMinutes) {
     EXPECT_LT(ab / std::sqrt(aa * bb), 0.5) << "the coarse output is not in place at its end";
 }
 
-TEST_F(FineAlignment, FollowsATrackAcrossADroppedBlock) {
+TEST_F(FineStage, FollowsATrackAcrossADroppedBlock) {
     // Ten minutes from 30 s into the reference, with 100 ms missing at 300 s.
     auto track = test::excerpt(*s_reference, 30 * kRate, 600 * kRate);
     track.erase(track.begin() + 300 * kRate, track.begin() + 300 * kRate + kRate / 10);
     auto analysed = analyze(track, true);
-    ASSERT_TRUE(analysed.has_value());
+    ASSERT_TRUE(bool(analysed));
     const TrackAnalysisResult& r = analysed.value();
     ASSERT_TRUE(r.fine);
     const ClockFit& fit = r.fine->fit;
@@ -160,10 +162,10 @@ TEST_F(FineAlignment, FollowsATrackAcrossADroppedBlock) {
         EXPECT_LE(std::abs(misplacementMs(output, *s_reference, t)), 1.0) << "at " << t << " s";
 }
 
-TEST_F(FineAlignment, AnUnrelatedRecordingIsFlaggedAndKeepsTheCoarsePath) {
+TEST_F(FineStage, AnUnrelatedRecordingIsFlaggedAndKeepsTheCoarsePath) {
     const auto other = test::speechLike(300.0, kRate, 99);
     auto analysed = analyze(other, true);
-    ASSERT_TRUE(analysed.has_value());
+    ASSERT_TRUE(bool(analysed));
     const TrackAnalysisResult& r = analysed.value();
     ASSERT_TRUE(r.fine);
     EXPECT_FALSE(r.fine->fit.confident);
@@ -177,12 +179,12 @@ TEST_F(FineAlignment, AnUnrelatedRecordingIsFlaggedAndKeepsTheCoarsePath) {
     EXPECT_EQ(warning.code, QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
 }
 
-TEST_F(FineAlignment, WithoutTheStageTheCoarseResultIsUntouched) {
+TEST_F(FineStage, WithoutTheStageTheCoarseResultIsUntouched) {
     auto track = test::excerpt(*s_reference, 12345, 300 * kRate);
     auto with = analyze(track, true);
     auto without = analyze(track, false);
-    ASSERT_TRUE(with.has_value());
-    ASSERT_TRUE(without.has_value());
+    ASSERT_TRUE(bool(with));
+    ASSERT_TRUE(bool(without));
     EXPECT_FALSE(without.value().fine);
     EXPECT_EQ(without.value().offset.offsetSamples, with.value().offset.offsetSamples);
     EXPECT_EQ(without.value().offset.confidence, with.value().offset.confidence);
