@@ -7,11 +7,14 @@
 // loudest speech, plain cross-correlation ±4 ms, parabolic refinement), on the timeline of the
 // reference copy the run writes (its own codec delay measured the same way and taken off).
 // Prints p50/p95/max error per output; errors beyond the ±4 ms search show as "lost".
-// Then times the fine stage alone on one track.
+// Then, in process on the same files converted as the run converts them: the fine stage's own
+// cost per track, and the other way to follow a clock, corrections at quiet places as small as
+// 0.5 ms (the designed planner given a drift anchor per 0.5 ms of drift and a 0.5 s search),
+// measured like the outputs above.
 //
 //   precision_bench [WORKDIR] [MINUTES] [--no-precise]   (defaults: temp folder, 60 minutes)
 // Generated inputs are kept in WORKDIR/inputs-MINUTES and reused by later runs.
-#include "audio/audioconverter.h"
+#include "audio/audiooutputwriter.h"
 #include "benchsupport.h"
 #include "session/trackanalysis.h"
 #include "support/wavfile.h"
@@ -125,7 +128,7 @@ std::vector<float> recordTrack(const std::vector<float>& voice, const Track& t, 
                                std::uint32_t seed) {
     const double ratio = 1.0 + t.ppm * 1e-6;
     const auto count = std::int64_t(seconds * kRate);
-    std::vector<float> out(std::size_t(count));
+    std::vector<float> out(static_cast<std::size_t>(count));
     const auto at = [&](std::int64_t k) {
         return k >= 0 && k < std::ssize(voice) ? voice[std::size_t(k)] : 0.0f;
     };
@@ -204,11 +207,11 @@ QStringList makeInputs(const QString& folder, double minutes) {
 }
 
 // Lag of output against the clean signal (clean sample n + lag holds output sample n), from
-// 1 s at `at`, searched ±4 ms; no value when nothing correlates.
+// 1 s at `at`, searched ±search (4 ms); no value when nothing correlates.
 std::optional<double> lagAt(const std::vector<float>& output, const std::vector<float>& clean,
-                            std::int64_t at, std::int64_t cleanShift) {
+                            std::int64_t at, std::int64_t cleanShift,
+                            std::int64_t search = kRate / 250) {
     const std::int64_t span = kRate;
-    const std::int64_t search = kRate / 250;
     std::vector<double> score(std::size_t(2 * search + 1), -2.0);
     double bestScore = -2.0;
     std::int64_t best = 0;
@@ -270,6 +273,11 @@ Errors measure(const std::vector<float>& output, const std::vector<float>& voice
     const double expected = delay - double(std::llround(delay));
     for (std::int64_t at = 5 * kRate; at + 31 * kRate < std::ssize(output); at += 30 * kRate) {
         const std::int64_t s = loudestSecond(voice, at + shift) - shift;
+        double voiceEnergy = 0.0;
+        for (std::int64_t i = s + shift; i < s + shift + kRate && i < std::ssize(voice); i += 8)
+            voiceEnergy += double(voice[std::size_t(i)]) * voice[std::size_t(i)];
+        if (voiceEnergy / (kRate / 8) < 1e-4)
+            continue; // this voice does not speak in this stretch
         double energy = 0.0;
         for (std::int64_t i = std::max<std::int64_t>(s, 0); i < s + kRate && i < std::ssize(output);
              i += 8)
@@ -284,6 +292,42 @@ Errors measure(const std::vector<float>& output, const std::vector<float>& voice
         e.ms.push_back(std::abs(*lag - expected) * 1000.0 / kRate);
     }
     return e;
+}
+
+// Converts as the run does: 16-bit mono WAV at the run's rate, AAC edit lists ignored.
+bool convert(const QString& input, const QString& wav) {
+    QStringList args{"-y", "-loglevel", "error"};
+    if (input.endsWith(QStringLiteral(".m4a")))
+        args << "-ignore_editlist"
+             << "1";
+    args << "-i" << input << "-map"
+         << "0:a:0"
+         << "-ar" << QString::number(kRate) << "-filter:a"
+         << "pan=mono|c0=c0"
+         << "-c:a"
+         << "pcm_s16le"
+         << "-vn" << wav;
+    return run(QStringLiteral("ffmpeg"), args);
+}
+
+// The fitted clock as the designed writer's drift anchors: the start to the sample, then an
+// anchor every time the clock has moved by another `step` samples.
+SyncPart correctionsPart(const QString& wav, const FineAlignment& fine, std::int64_t step) {
+    const ClockSegment& line = fine.fit.segments.front();
+    const double rate = fine.sampleRate;
+    SyncPart part;
+    part.inputWAV = wav;
+    // The first track sample on the reference: 0, or the first one at or after its start.
+    const double first =
+        line.lagAtZero >= 0.0 ? 0.0 : std::ceil(-line.lagAtZero / (1.0 + line.slope));
+    part.offsetSeconds = line.lagAtZero >= 0.0 ? line.lagAtZero / rate : -first / rate;
+    part.driftPoints.push_back({0.0, 0.0});
+    if (line.slope != 0.0) {
+        const double every = double(step) / std::abs(line.slope) / rate; // seconds
+        for (double t = every; t < 6.0 * 3600.0; t += every)
+            part.driftPoints.push_back({t, line.slope * t});
+    }
+    return part;
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -352,7 +396,8 @@ int main(int argc, char** argv) {
         std::vector<double> delays;
         for (std::int64_t at = 60 * kRate;
              at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
-            if (auto lag = lagAt(referenceCopy, mix, at, std::llround(kLeadSeconds * kRate)))
+            if (auto lag =
+                    lagAt(referenceCopy, mix, at, std::llround(kLeadSeconds * kRate), kRate / 20))
                 delays.push_back(*lag);
         }
         const double delay = delays.empty() ? 0.0 : percentile(delays, 0.5);
@@ -388,5 +433,76 @@ int main(int argc, char** argv) {
     }
     std::printf("\ntargets (p95 <= 1 ms, max <= 2 ms, nothing lost): %s\n",
                 allMet ? "met" : "NOT met");
+
+    // In process, against the AAC reference.
+    std::printf(
+        "\n== in process, AAC reference: fine stage cost, and both ways to follow a clock\n");
+    const SyncEngine engine(kRate);
+    const QString referenceWav = QDir(work).filePath(QStringLiteral("ref-converted.wav"));
+    if (!convert(inputs[0], referenceWav))
+        return 1;
+    const auto envelope = loadReferenceEnvelope(engine, referenceWav, false, {});
+    if (!envelope)
+        return 1;
+    const auto referenceCopy = readAll(referenceWav);
+    std::vector<double> delays;
+    for (std::int64_t at = 60 * kRate;
+         at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
+        if (auto lag =
+                lagAt(referenceCopy, mix, at, std::llround(kLeadSeconds * kRate), kRate / 20))
+            delays.push_back(*lag);
+    }
+    const double delay = delays.empty() ? 0.0 : percentile(delays, 0.5);
+    std::printf("%-8s %10s %10s | %-24s | %-24s\n", "track", "coarse s", "fine s",
+                "resampled p50/p95/max ms", "corrections p50/p95/max ms");
+    for (int v = 0; v < 4; ++v) {
+        const QString wav = QDir(work).filePath(QStringLiteral("track%1.wav").arg(v));
+        if (!convert(inputs[2 + v], wav))
+            return 1;
+        QElapsedTimer t;
+        t.start();
+        const auto coarse = analyzeTrack(engine, wav, false, envelope.value(), {});
+        const double coarseSeconds = double(t.nsecsElapsed()) / 1e9;
+        t.restart();
+        const auto fine = analyzeTrack(engine, wav, false, envelope.value(), {},
+                                       FineReference{referenceWav, false});
+        const double fineSeconds = double(t.nsecsElapsed()) / 1e9;
+        if (!coarse || !fine || !fine.value().fine || !fine.value().fine->fit.confident) {
+            std::printf("%-8s no confident fine result\n", kTracks[v].name);
+            continue;
+        }
+        const FineAlignment& f = *fine.value().fine;
+        SyncPart resampled;
+        resampled.inputWAV = wav;
+        resampled.clock = f.fit.segments;
+        const QString outA = QDir(work).filePath(QStringLiteral("resampled%1.wav").arg(v));
+        const QString outB = QDir(work).filePath(QStringLiteral("corrected%1.wav").arg(v));
+        QElapsedTimer w;
+        w.start();
+        if (!AudioOutputWriter().write({resampled}, outA))
+            return 1;
+        const double resampleSeconds = double(w.nsecsElapsed()) / 1e9;
+        AudioOutputWriter small;
+        small.silenceWindowSamples = kRate / 2000; // 0.5 ms steps, quiet runs of 0.5 ms
+        small.searchRadiusSamples = kRate / 2;
+        w.restart();
+        if (!small.write({correctionsPart(wav, f, small.silenceWindowSamples)}, outB))
+            return 1;
+        const double correctSeconds = double(w.nsecsElapsed()) / 1e9;
+        const Errors a = measure(readAll(outA), voices[std::size_t(v)], delay);
+        const Errors b = measure(readAll(outB), voices[std::size_t(v)], delay);
+        const auto fmt = [](const Errors& e) {
+            const double mx = e.ms.empty() ? 0.0 : *std::max_element(e.ms.begin(), e.ms.end());
+            return QString::asprintf("%.3f/%.3f/%.3f lost %d", percentile(e.ms, 0.5),
+                                     percentile(e.ms, 0.95), mx, e.lost);
+        };
+        std::printf("%-8s %10.2f %10.2f | %-24s | %-24s  write %.1f s / %.1f s\n", kTracks[v].name,
+                    coarseSeconds, fineSeconds - coarseSeconds, qPrintable(fmt(a)),
+                    qPrintable(fmt(b)), resampleSeconds, correctSeconds);
+        QFile::remove(outA);
+        QFile::remove(outB);
+        QFile::remove(wav);
+    }
+    QFile::remove(referenceWav);
     return 0;
 }
