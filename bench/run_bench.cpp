@@ -3,7 +3,8 @@
 // in m4a, 48 kHz), all at once with the run's own arguments, against the whole corvale-sync
 // run over the same files, with the run's peak memory.
 //
-//   run_bench [WORKDIR] [MINUTES]     (defaults: a temp folder, 60 minutes)
+//   run_bench [WORKDIR] [MINUTES] [OPTION...]   (defaults: a temp folder, 60 minutes)
+// OPTIONs (such as --no-precise) are passed on to corvale-sync.
 // Generated inputs are kept in WORKDIR/inputs and reused by later runs.
 #include "audio/audioconverter.h"
 #include "demo/speechgen.h"
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
     run.setArguments(QStringList(inputs) << "--output" << outDir << "--no-sound"
                                          << "--no-auto-populate"
                                          << "--no-normalize"
-                                         << "--no-label");
+                                         << "--no-label" << args.mid(3));
     run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     timer.restart();
     run.start();
