@@ -14,8 +14,8 @@ namespace {
 constexpr double kWindowSeconds = 3.0;
 constexpr double kSecondsPerWindow = 40.0;
 constexpr std::int64_t kMinimumWindows = 6;
-constexpr double kRadiusWithDrift = 0.35;
-constexpr double kRadiusWithoutDrift = 0.75;
+constexpr double kRadiusWithDrift = 0.5;
+constexpr double kRadiusWithoutDrift = 1.45;
 constexpr int kBreakSteps = 12;
 
 // The quiet place nearest the middle of [from, to) (track samples), or the middle itself.
@@ -82,7 +82,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     WindowReader referenceReader;
     if (auto r = referenceReader.open(reference.wav, referenceMix, 0, window + 2 * radius); !r)
         return r.error();
-    // A window put on the reference's clock reads a little beyond its ends (at most 1000 ppm).
+    // A window put on the reference's clock reads a little beyond its ends (at most 2000 ppm).
     const std::int64_t warpMargin = window / 500 + 8;
     WindowReader trackReader;
     if (auto r =

@@ -10,7 +10,7 @@
 namespace corvale {
 namespace {
 
-constexpr double kMaxSlope = 1e-3;
+constexpr double kMaxSlope = 2e-3;
 constexpr int kMinimumAgreeing = 3;
 
 struct Line {

@@ -50,7 +50,7 @@ inline constexpr double kAgreementMs = 0.3;
 // Robust fit of the measurements: the line through two of them that most others agree with,
 // refined by least squares over its agreeing windows; then, when at least three of the rest
 // agree with a second line and the two groups follow each other in time, a break between
-// them. Slopes beyond ±1000 ppm are not considered. Fewer than two measurements give an empty,
+// them. Slopes beyond ±2000 ppm are not considered. Fewer than two measurements give an empty,
 // unconfident fit with only windowsMeasured set.
 [[nodiscard]] ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance);
 
