@@ -500,7 +500,11 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
             return opened.error();
         Input& in = opened.value();
         const std::int64_t channel = clampChannel(part->channel, in.channels);
-        if (!part->clock.empty()) {
+        // A clock that moves the part by less than half a sample is only a start to the
+        // sample: the plain copy places it, with no corrections.
+        const bool stillClock = part->clock.size() == 1 &&
+                                std::abs(part->clock.front().slope) * double(in.frames) < 0.5;
+        if (!part->clock.empty() && !stillClock) {
             if (auto r = copyFollowingClock(in, out, part->clock, channel, stop); !r)
                 return r;
             continue;
@@ -509,14 +513,18 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
 
         std::optional<Result<std::vector<bool>>> built;
         const std::vector<bool>* map = part->quietMap.get();
-        if (!map || std::int64_t(map->size()) != in.frames / window) {
+        const std::vector<bool> noMap;
+        if (stillClock)
+            map = &noMap;
+        else if (!map || std::int64_t(map->size()) != in.frames / window) {
             built = mapOf(in, mapChannel, window, silenceThreshold, stop);
             if (!*built)
                 return built->error();
             map = &built->value();
         }
 
-        const std::int64_t start = std::llround(rate * part->offsetSeconds);
+        const std::int64_t start = stillClock ? std::llround(part->clock.front().lagAtZero)
+                                              : std::llround(rate * part->offsetSeconds);
         // Parts never overlap and the output never moves backwards: a part that would start
         // inside the previous one follows directly after it.
         const std::int64_t lead = std::max<std::int64_t>(start, 0);
@@ -525,7 +533,8 @@ Result<Done> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const 
                 return r;
         }
         const std::int64_t trim = std::max<std::int64_t>(-start, 0);
-        const auto corrections = planCorrections(part->driftPoints, trim, *map, rate);
+        const auto corrections = stillClock ? std::vector<Correction>{}
+                                            : planCorrections(part->driftPoints, trim, *map, rate);
         auto copied = in.pcm16
                           ? copyWithCorrections<short>(in, out, corrections, channel, trim, stop)
                           : copyWithCorrections<float>(in, out, corrections, channel, trim, stop);

@@ -12,7 +12,7 @@ namespace corvale {
 namespace {
 
 constexpr double kWindowSeconds = 3.0;
-constexpr double kSecondsPerWindow = 40.0;
+constexpr double kSecondsPerWindow = 55.0;
 constexpr std::int64_t kMinimumWindows = 6;
 constexpr double kRadiusWithDrift = 0.5;
 constexpr double kRadiusWithoutDrift = 1.45;

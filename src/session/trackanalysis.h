@@ -61,7 +61,7 @@ analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
              const std::optional<FineReference>& fineReference = std::nullopt);
 
 // The fine stage after the coarse result: lags measured at loud 3 s windows spread over the
-// aligned region (about one per 40 s, at least six), each searched within the coarse result's
+// aligned region (one per 55 s, at least six), each searched within the coarse result's
 // uncertainty (±0.5 s around the drift anchors when drift is applied, ±1.45 s otherwise, as a drift
 // under 0.5 s is left to this stage; at 44.1 and 48 kHz that still fits a 2^16 transform),
 // fitted by fitClock; a break is then narrowed down by measuring between its two sides and
