@@ -8,7 +8,8 @@
 // the run: every 10 ms the bench checks the run's ffmpeg child processes (found in /proc) and
 // notes the last moment one was still running, so the figure is exact to about 10 ms.
 //
-//   run_bench [WORKDIR] [MINUTES]     (defaults: a temp folder, 60 minutes)
+//   run_bench [WORKDIR] [MINUTES] [OPTION...]   (defaults: a temp folder, 60 minutes)
+// OPTIONs (such as --no-precise) are passed on to corvale-sync.
 // Generated inputs are kept in WORKDIR/inputs and reused by later runs. CORVALE_SYNC=PATH runs
 // another corvale-sync (an earlier build, say) over the same inputs.
 #include "audio/audioconverter.h"
@@ -168,7 +169,7 @@ int main(int argc, char** argv) {
     run.setArguments(QStringList(inputs) << "--output" << outDir << "--no-sound"
                                          << "--no-auto-populate"
                                          << "--no-normalize"
-                                         << "--no-label");
+                                         << "--no-label" << args.mid(3));
     run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     timer.restart();
     run.start();

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audiooutputwriter.h"
 
+#include "clockresampler.h"
 #include "partialoutput.h"
 #include "samplereader.h"
 #include "wavreader.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <type_traits>
 #include <utility>
 
@@ -117,6 +120,106 @@ Result<Done> copyWithCorrections(WavReader& in, PartialOutput& out,
     return Done{};
 }
 
+// Reads input frames [from, to) of one channel as floats, handing them on in chunks.
+template <typename Take>
+Result<Done> readChannel(WavReader& in, std::int64_t channel, std::int64_t from, std::int64_t to,
+                         std::unique_ptr<float[]>& mono, const std::stop_token& stop, Take&& take) {
+    to = std::min(to, in.length());
+    if (from >= to)
+        return Done{};
+    if (auto error = in.seek(from))
+        return *error;
+    if (!mono)
+        mono.reset(new (std::nothrow) float[static_cast<std::size_t>(kChunkFrames)]);
+    if (!mono || !in.allocate(kChunkFrames))
+        return CorvaleError::cannotWriteAudio(QStringLiteral("buffer alloc failed"));
+    while (from < to) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        auto got = in.read(std::min(to - from, kChunkFrames));
+        if (!got)
+            return got.error();
+        if (got.value() <= 0)
+            return Done{}; // a damaged input ends early, as in the plain copy
+        in.extractChannel(int(channel), mono.get());
+        const auto count = static_cast<std::size_t>(got.value());
+        if (auto r = take(std::span<const float>(mono.get(), count)); !r)
+            return r;
+        from += got.value();
+    }
+    return Done{};
+}
+
+// The first input frame at or after `from` whose fitted output position is at least
+// `position` (half a sample's rounding allowed).
+std::int64_t firstFrameAt(const ClockSegment& segment, double position, std::int64_t from) {
+    const double ratio = 1.0 + segment.slope;
+    const double f = std::ceil((position - 0.5 - segment.lagAtZero) / ratio);
+    return std::max(from, f > 9e18 ? std::numeric_limits<std::int64_t>::max() : std::int64_t(f));
+}
+
+// A part placed by the fine stage's clock. Each segment starts where its line puts it: the
+// first at the part's fitted start (input before the reference's start is cut; an output that
+// already runs past it is continued, as with the plain copy), later ones after silence or a
+// skip that closes the step between the lines.
+Result<Done> copyFollowingClock(WavReader& in, PartialOutput& out,
+                                const std::vector<ClockSegment>& clock, std::int64_t channel,
+                                const std::stop_token& stop) {
+    std::unique_ptr<float[]> mono;
+    ClockResampler resampler;
+    const auto append = [&out](std::span<const float> samples) -> Result<Done> {
+        return out.append(samples.data(), static_cast<std::int64_t>(samples.size()));
+    };
+    for (std::size_t k = 0; k < clock.size(); ++k) {
+        const ClockSegment& segment = clock[k];
+        const std::int64_t begin = std::max<std::int64_t>(segment.firstTrackSample, 0);
+        const std::int64_t end = k + 1 < clock.size()
+                                     ? std::min(clock[k + 1].firstTrackSample, in.length())
+                                     : in.length();
+        if (end <= begin)
+            continue;
+        const auto positionOf = [&](std::int64_t f) {
+            return double(f) + segment.lagAt(double(f));
+        };
+        std::int64_t from = begin;
+        if (k == 0) {
+            from = firstFrameAt(segment, 0.0, begin);
+            const std::int64_t lead = std::max<std::int64_t>(std::llround(positionOf(from)), 0);
+            if (out.length() < lead) {
+                if (auto r = out.appendSilence(lead - out.length()); !r)
+                    return r;
+            }
+        } else {
+            const std::int64_t at = std::llround(positionOf(begin));
+            if (at >= out.length()) {
+                if (auto r = out.appendSilence(at - out.length()); !r)
+                    return r;
+            } else {
+                from = firstFrameAt(segment, double(out.length()), begin);
+            }
+        }
+        if (from >= end)
+            continue;
+        // A clock that moves the stretch by less than half a sample is copied as it is.
+        if (std::abs(segment.slope) * double(end - from) < 0.5) {
+            if (auto r = readChannel(in, channel, from, end, mono, stop, append); !r)
+                return r;
+            continue;
+        }
+        if (auto r = resampler.start(1.0 + segment.slope); !r)
+            return r;
+        auto fed =
+            readChannel(in, channel, from, end, mono, stop, [&](std::span<const float> samples) {
+                return resampler.push(samples, append);
+            });
+        if (!fed)
+            return fed;
+        if (auto r = resampler.finish(append); !r)
+            return r;
+    }
+    return Done{};
+}
+
 } // namespace
 
 Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const QString& output,
@@ -160,17 +263,30 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
         if (auto error = in.open(part->inputWAV))
             return *error;
         const std::int64_t channel = in.clampChannel(part->channel);
+        // A clock that moves the part by less than half a sample is only a start to the
+        // sample: the plain copy places it, with no corrections.
+        const bool stillClock = part->clock.size() == 1 &&
+                                std::abs(part->clock.front().slope) * double(in.length()) < 0.5;
+        if (!part->clock.empty() && !stillClock) {
+            if (auto r = copyFollowingClock(in, out, part->clock, channel, stop); !r)
+                return r.error();
+            continue;
+        }
 
         std::optional<Result<std::vector<bool>>> built;
         const std::vector<bool>* map = part->quietMap.get();
-        if (!map || std::int64_t(map->size()) != in.length() / window) {
+        const std::vector<bool> noMap;
+        if (stillClock)
+            map = &noMap;
+        else if (!map || std::int64_t(map->size()) != in.length() / window) {
             built = quietMap(part->inputWAV, part->quietMapChannel, stop);
             if (!*built)
                 return built->error();
             map = &built->value();
         }
 
-        const std::int64_t start = std::llround(rate * part->offsetSeconds);
+        const std::int64_t start = stillClock ? std::llround(part->clock.front().lagAtZero)
+                                              : std::llround(rate * part->offsetSeconds);
         // Parts never overlap and the output never moves backwards: a part that would start
         // inside the previous one follows directly after it.
         const std::int64_t lead = std::max<std::int64_t>(start, 0);
@@ -179,7 +295,8 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
                 return r.error();
         }
         const std::int64_t trim = std::max<std::int64_t>(-start, 0);
-        const auto corrections = planCorrections(part->driftPoints, trim, *map, rate);
+        const auto corrections = stillClock ? std::vector<Correction>{}
+                                            : planCorrections(part->driftPoints, trim, *map, rate);
         const bool inKernel = copying == Copying::inKernelWherePossible;
         auto copied =
             in.isPcm16()

@@ -4,6 +4,7 @@
 #include "publishfile.h"
 #include "quietmapbuilder.h"
 #include "result.h"
+#include "sync/finealign.h"
 #include "sync/synctypes.h"
 
 #include <QString>
@@ -28,6 +29,12 @@ struct SyncPart {
     // The quiet map of quietMapChannel when it was made while the file was analysed; used when
     // its size fits the input, otherwise the writer makes its own.
     std::shared_ptr<const std::vector<bool>> quietMap;
+    // The fine stage's fitted clock, in samples at the input's rate. When set, offsetSeconds
+    // only orders the parts and driftPoints are not used: the part is placed at the fitted
+    // start to the sample and each segment is resampled by its fitted ratio (copied as it is
+    // when the ratio moves it by less than half a sample); between segments the output is
+    // padded with silence or input is skipped, so that each segment starts where its line says.
+    std::vector<ClockSegment> clock;
 };
 
 // One planned change of the input stream.

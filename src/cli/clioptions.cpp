@@ -63,8 +63,14 @@ ParseOutcome parseArguments(const QStringList& arguments) {
     const QCommandLineOption ffmpeg(QStringLiteral("ffmpeg"),
                                     QStringLiteral("Use this ffmpeg executable."),
                                     QStringLiteral("PATH"));
+    const QCommandLineOption precise(
+        QStringLiteral("precise"),
+        QStringLiteral("Align every file to the sample and follow its clock (the default)."));
+    const QCommandLineOption noPrecise(
+        QStringLiteral("no-precise"),
+        QStringLiteral("Place files by the coarse analysis only (0.1 s steps)."));
     parser.addOptions({output, ffmpeg, json, demo, normalize, noNormalize, label, noLabel,
-                       fullNames, noAuto, noSound});
+                       fullNames, noAuto, noSound, precise, noPrecise});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -113,6 +119,10 @@ ParseOutcome parseArguments(const QStringList& arguments) {
         if (!o.labelNumber)
             return usageError(QStringLiteral("Unknown colour label: %1").arg(parser.value(label)));
     }
+    if (parser.isSet(precise) && parser.isSet(noPrecise))
+        return usageError(QStringLiteral("--precise and --no-precise exclude each other"));
+    if (parser.isSet(precise) || parser.isSet(noPrecise))
+        o.precise = parser.isSet(precise);
     if (o.labelNumber && o.noLabel)
         return usageError(QStringLiteral("--label and --no-label exclude each other"));
     if (o.demo) {

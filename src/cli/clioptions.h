@@ -23,6 +23,7 @@ struct CliOptions {
     bool fullNames = false;
     bool noAutoPopulate = false;
     bool noSound = false;
+    std::optional<bool> precise; // set: sample-accurate alignment on or off for this run
 };
 
 struct ParseOutcome {

@@ -102,6 +102,41 @@ QString resultTable(const AppViewModel& session) {
     return table;
 }
 
+namespace {
+
+// The fine stage's figures. A lag is the reference sample a track sample lines up with minus
+// that sample's index; clockPpm is how many more reference samples than track samples pass.
+QJsonObject fineJson(const FineAlignment& fine) {
+    const ClockFit& fit = fine.fit;
+    const double rate = fine.sampleRate > 0.0 ? fine.sampleRate : 1.0;
+    QJsonObject out{{QStringLiteral("confirmed"), fit.confident},
+                    {QStringLiteral("windowsMeasured"), fit.windowsMeasured},
+                    {QStringLiteral("windowsAgreeing"), fit.windowsAgreeing}};
+    if (!fit.segments.empty()) {
+        const ClockSegment& first = fit.segments.front();
+        out[QStringLiteral("offsetSamples")] = first.lagAtZero;
+        out[QStringLiteral("offsetSeconds")] = first.lagAtZero / rate;
+        out[QStringLiteral("clockPpm")] = first.slope * 1e6;
+        out[QStringLiteral("residualMs")] = fit.residualSamples / rate * 1e3;
+    }
+    if (fit.segments.size() >= 2) {
+        const ClockSegment& before = fit.segments[0];
+        const ClockSegment& after = fit.segments[1];
+        const auto at = double(after.firstTrackSample);
+        out[QStringLiteral("break")] = QJsonObject{
+            {QStringLiteral("trackSeconds"), at / rate},
+            {QStringLiteral("stepMs"), (after.lagAt(at) - before.lagAt(at)) / rate * 1e3},
+            {QStringLiteral("clockPpmAfter"), after.slope * 1e6}};
+    } else {
+        out[QStringLiteral("break")] = QJsonValue::Null;
+    }
+    if (!fit.confident)
+        out[QStringLiteral("listenAtSeconds")] = fine.listenAtSeconds;
+    return out;
+}
+
+} // namespace
+
 QJsonObject resultJson(const AppViewModel& session) {
     QJsonArray files;
     for (const AudioFileItem* item : session.individualFiles()) {
@@ -138,6 +173,8 @@ QJsonObject resultJson(const AppViewModel& session) {
             file[QStringLiteral("alignedDurationSeconds")] = analysis->drift.alignedDurationSeconds;
             file[QStringLiteral("longestUnanchoredSpanSeconds")] =
                 analysis->drift.longestUnanchoredSpanSeconds;
+            if (analysis->fine)
+                file[QStringLiteral("fine")] = fineJson(*analysis->fine);
         }
         if (result) {
             QJsonArray warnings;

@@ -75,6 +75,8 @@ RunSettings runSettingsFor(const CliOptions& o) {
         settings.renameForDropbox = false;
     if (o.noSound)
         settings.chimeWhenDone = false;
+    if (o.precise)
+        settings.preciseAlignment = *o.precise;
     return settings;
 }
 

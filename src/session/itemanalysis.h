@@ -2,12 +2,14 @@
 #pragma once
 
 #include "sync/synctypes.h"
+#include "trackanalysis.h"
 
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvale {
@@ -27,6 +29,10 @@ struct ItemAnalysis {
     double sampleRate = 44100.0; // the run's rate, the unit of offset.offsetSamples
     // The writer's quiet map of the analysed channel, made while analysing.
     std::shared_ptr<const std::vector<bool>> quietMap;
+    // The fine stage's outcome; empty when it was off or the track too short to measure.
+    std::optional<FineAlignment> fine;
+    // Whether the output follows the fine stage's clock instead of the coarse result.
+    [[nodiscard]] bool followsFineClock() const { return fine && fine->fit.confident; }
 };
 
 } // namespace corvale

@@ -25,6 +25,8 @@ SyncPart partOf(const ItemAnalysis& analysis, std::int64_t channel) {
         part.quietMapChannel = analysis.stereo.channel;
     // The analysis read exactly that channel and made its map on the way.
     part.quietMap = analysis.quietMap;
+    if (analysis.followsFineClock())
+        part.clock = analysis.fine->fit.segments;
     return part;
 }
 
@@ -194,7 +196,9 @@ void OutputStage::completeGroup(const OutputGroup& group, const QStringList& out
     const bool normalizationFailed = normalizationError && !m_context.stop.stop_requested();
     for (const ItemAnalysis& member : group) {
         SyncResult result;
-        result.offsetSeconds = member.offset.offsetSeconds;
+        result.offsetSeconds = member.followsFineClock()
+                                   ? member.fine->offsetSamples() / member.fine->sampleRate
+                                   : member.offset.offsetSeconds;
         result.driftPoints = member.drift.points;
         result.outputURL = out;
         result.confidence = member.offset.confidence;
@@ -202,6 +206,8 @@ void OutputStage::completeGroup(const OutputGroup& group, const QStringList& out
         result.warnings = reviewWarnings(member.offset, member.drift.driftApplied,
                                          member.drift.longestUnanchoredSpanSeconds,
                                          member.drift.alignedDurationSeconds);
+        if (member.fine && !member.fine->fit.confident)
+            result.warnings.append(alignmentNotConfirmedWarning(member.fine->listenAtSeconds));
         if (normalizationFailed)
             result.warnings.append(normalizationWarning(*normalizationError));
         if (m_context.settings.normalizeLoudness && !normalizationError)

@@ -145,6 +145,10 @@ int Preferences::finderLabelNumber() {
     return number >= 0 && number <= 7 ? static_cast<int>(number) : 0;
 }
 
+bool Preferences::preciseAlignment() {
+    return readBool(QStringLiteral("preciseAlignment"), true);
+}
+
 void Preferences::setAutoPopulateFiles(bool on) {
     store(QStringLiteral("autoPopulateFiles"), on);
 }
@@ -175,6 +179,10 @@ void Preferences::setFinderLabelEnabled(bool on) {
 
 void Preferences::setFinderLabelNumber(int number) {
     store(QStringLiteral("finderLabelNumber"), number);
+}
+
+void Preferences::setPreciseAlignment(bool on) {
+    store(QStringLiteral("preciseAlignment"), on);
 }
 
 void Preferences::setOverride(const QString& key, const QVariant& value) {

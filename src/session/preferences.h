@@ -23,6 +23,9 @@ public:
     // 1…7 names a colour label; 0 means no label, which is also what a stored number outside
     // 0…7 gives. Default 2.
     [[nodiscard]] static int finderLabelNumber();
+    // Sample-accurate alignment after the coarse analysis ("preciseAlignment"); default true.
+    // Off, a run places every file by the coarse analysis alone.
+    [[nodiscard]] static bool preciseAlignment();
 
     static void setAutoPopulateFiles(bool on);
     static void setRenameForDropbox(bool on);
@@ -32,6 +35,7 @@ public:
     static void setTargetLUFS(double lufs);
     static void setFinderLabelEnabled(bool on);
     static void setFinderLabelNumber(int number);
+    static void setPreciseAlignment(bool on);
 
     // Process-wide values that win over the store without being saved (command-line flags
     // must not change the user's settings). Read with the same rules as stored values.

@@ -161,6 +161,8 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         m_referenceChannels == 1;
     if (!monoWav)
         startReferenceCopy(referenceWAV);
+    if (m_request.settings.preciseAlignment)
+        m_fineReference = FineReference{referenceWAV, m_referenceChannels >= 2};
 
     emit statusMessageChanged(QStringLiteral("Loading reference audio…"));
     m_work->offThread(
@@ -230,7 +232,9 @@ void ProcessingRun::startAnalysis(qsizetype index) {
     const QString wav = converted.value();
     m_work->offThread(
         [engine = *m_engine, wav, stereo = conversion.stereo, reference = m_referenceEnvelope,
-         stop = m_stop.get_token()] { return analyzeTrack(engine, wav, stereo, *reference, stop); },
+         fine = m_fineReference, stop = m_stop.get_token()] {
+            return analyzeTrack(engine, wav, stereo, *reference, stop, fine);
+        },
         [this, index, wav](Result<TrackAnalysisResult> result) {
             if (!result || isCancelled()) {
                 setItemStatus(index, isCancelled() ? ProcessingStatus::waiting()
@@ -251,6 +255,7 @@ void ProcessingRun::startAnalysis(qsizetype index) {
             analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
             analysis.sampleRate = m_sampleRate;
             analysis.quietMap = r.quietMap;
+            analysis.fine = r.fine;
             emit analysisReady(analysis);
             onAnalysisChildDone(index, std::move(analysis));
         });

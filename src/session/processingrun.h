@@ -104,6 +104,7 @@ private:
     std::unique_ptr<SyncEngine> m_engine;
     std::vector<Conversion> m_conversions;
     std::shared_ptr<const std::vector<float>> m_referenceEnvelope;
+    std::optional<FineReference> m_fineReference; // set when the fine stage is to run
     std::vector<std::optional<ItemAnalysis>> m_analyses;
     qsizetype m_analysesPending = 0;
     double m_completedSteps = 0.0;

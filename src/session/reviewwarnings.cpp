@@ -2,6 +2,7 @@
 #include "reviewwarnings.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace corvale {
 
@@ -31,6 +32,20 @@ SyncWarning normalizationWarning(const QString& reason) {
             QStringLiteral("Loudness normalization failed — %1. The file was written without "
                            "it; normalize it in your DAW.")
                 .arg(reason)};
+}
+
+SyncWarning alignmentNotConfirmedWarning(double listenAtSeconds) {
+    const auto total =
+        std::isfinite(listenAtSeconds) ? std::max<long long>(std::llround(listenAtSeconds), 0) : 0;
+    const long long hours = total / 3600;
+    const long long minutes = (total / 60) % 60;
+    const long long seconds = total % 60;
+    const QString at = hours > 0 ? QString::asprintf("%lld:%02lld:%02lld", hours, minutes, seconds)
+                                 : QString::asprintf("%lld:%02lld", minutes, seconds);
+    return {QStringLiteral("ALIGNMENT_NOT_CONFIRMED"),
+            QStringLiteral("The alignment of this track could not be confirmed — listen around "
+                           "%1 to check its sync in your DAW.")
+                .arg(at)};
 }
 
 } // namespace corvale

@@ -18,4 +18,9 @@ namespace corvale {
 // The output was written but its loudness normalisation failed; reason says why.
 [[nodiscard]] SyncWarning normalizationWarning(const QString& reason);
 
+// The warning for a track whose sample-accurate alignment could not be confirmed (too few of
+// its measured windows agree): code "ALIGNMENT_NOT_CONFIRMED", naming the reference time
+// listenAtSeconds (m:ss, or h:mm:ss from an hour) as the place to listen.
+[[nodiscard]] SyncWarning alignmentNotConfirmedWarning(double listenAtSeconds);
+
 } // namespace corvale

@@ -14,6 +14,7 @@ RunSettings RunSettings::fromPreferences() {
     s.labelNumber = Preferences::finderLabelNumber();
     s.chimeWhenDone = Preferences::chimeWhenDone();
     s.completionSound = Preferences::completionSound();
+    s.preciseAlignment = Preferences::preciseAlignment();
     return s;
 }
 

@@ -15,6 +15,7 @@ struct RunSettings {
     int labelNumber = 2; // 1…7; 0 or anything else is no label
     bool chimeWhenDone = true;
     QString completionSound = QStringLiteral("Glass");
+    bool preciseAlignment = true; // the fine stage after the coarse analysis
 
     [[nodiscard]] static RunSettings fromPreferences();
     bool operator==(const RunSettings&) const = default;

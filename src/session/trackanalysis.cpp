@@ -3,8 +3,38 @@
 
 #include "audio/audiooutputwriter.h"
 #include "audio/samplereader.h"
+#include "audio/windowreader.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace corvale {
+namespace {
+
+constexpr double kWindowSeconds = 3.0;
+constexpr double kSecondsPerWindow = 55.0;
+constexpr std::int64_t kMinimumWindows = 6;
+constexpr double kRadiusWithDrift = 0.5;
+constexpr double kRadiusWithoutDrift = 1.45;
+constexpr int kBreakSteps = 12;
+
+// The quiet place nearest the middle of [from, to) (track samples), or the middle itself.
+std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& quietMap,
+                               std::int64_t window) {
+    const auto middle = std::int64_t(std::llround(0.5 * (from + to)));
+    const std::int64_t first = std::max<std::int64_t>(std::int64_t(std::ceil(from)) / window, 0);
+    const std::int64_t last =
+        std::min<std::int64_t>(std::int64_t(to) / window, std::int64_t(quietMap.size())) - 1;
+    std::int64_t best = -1;
+    for (std::int64_t k = first; k <= last; ++k) {
+        if (quietMap[std::size_t(k)] &&
+            (best < 0 || std::abs(k * window - middle) < std::abs(best * window - middle)))
+            best = k;
+    }
+    return best < 0 ? middle : best * window;
+}
+
+} // namespace
 
 Result<std::vector<float>> loadReferenceEnvelope(const SyncEngine& engine, const QString& wav,
                                                  bool stereo, std::stop_token stop) {
@@ -31,9 +61,173 @@ OffsetResult withStartCorrection(const SyncEngine& engine, OffsetResult offset,
     return offset;
 }
 
+Result<std::optional<FineAlignment>>
+fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channel,
+               const FineReference& reference, const std::vector<float>& trackEnvelope,
+               const OffsetResult& offset, const DriftAnalysis& drift,
+               const std::vector<bool>& quietMap, std::stop_token stop) {
+    const double rate = engine.sampleRate();
+    const std::int64_t hop = engine.hopSamples();
+    const auto window = std::int64_t(std::llround(kWindowSeconds * rate));
+    const auto radius = std::int64_t(
+        std::llround((drift.driftApplied ? kRadiusWithDrift : kRadiusWithoutDrift) * rate));
+    const std::int64_t windowFrames = window / hop;
+
+    WindowReader::Mix referenceMix = WindowReader::Mix::channel;
+    if (reference.stereo) {
+        if (auto checked = analyzeStereo(engine, reference.wav);
+            checked && checked.value().kind == StereoAnalysis::Kind::split)
+            referenceMix = WindowReader::Mix::sumOfFirstTwo;
+    }
+    WindowReader referenceReader;
+    if (auto r = referenceReader.open(reference.wav, referenceMix, 0, window + 2 * radius); !r)
+        return r.error();
+    // A window put on the reference's clock reads a little beyond its ends (at most 2000 ppm).
+    const std::int64_t warpMargin = window / 500 + 8;
+    WindowReader trackReader;
+    if (auto r =
+            trackReader.open(wav, WindowReader::Mix::channel, channel, window + 2 * warpMargin);
+        !r)
+        return r.error();
+    const std::int64_t referenceFrames = referenceReader.frames();
+
+    // Track frames whose window and search range lie inside the reference, by the start offset.
+    const std::int64_t lag = offset.offsetSamples;
+    const std::int64_t firstFrame = std::max<std::int64_t>(0, (radius - lag + hop - 1) / hop);
+    const std::int64_t endFrame = (referenceFrames - radius - lag) / hop;
+    const double alignedSeconds =
+        double(std::max<std::int64_t>(endFrame - firstFrame, 0) * hop) / rate;
+    const std::int64_t count =
+        std::max(kMinimumWindows, std::int64_t(std::ceil(alignedSeconds / kSecondsPerWindow)));
+    const std::vector<std::int64_t> starts =
+        pickFineWindows(trackEnvelope, firstFrame, endFrame, windowFrames, count);
+    if (starts.size() < 2)
+        return std::optional<FineAlignment>{};
+
+    LagMeter meter(rate);
+    // Measures the track window starting at trackStart within `within` of predictedLag. With a
+    // slope, the window is first resampled onto the reference's clock around its centre, so
+    // that the lag is the same all through it and is measured for the centre.
+    const auto measureAt = [&](std::int64_t trackStart, double predictedLag, std::int64_t within,
+                               double slope = 0.0) -> Result<std::optional<LagMeasurement>> {
+        std::int64_t from = trackStart + std::llround(predictedLag) - within;
+        std::int64_t to = from + window + 2 * within;
+        from = std::max<std::int64_t>(from, 0);
+        to = std::min(to, referenceFrames);
+        if (to - from < window)
+            return std::optional<LagMeasurement>{};
+        auto ref = referenceReader.read(from, to - from);
+        if (!ref)
+            return ref.error();
+        if (slope == 0.0) {
+            auto trk = trackReader.read(trackStart, window);
+            if (!trk)
+                return trk.error();
+            return meter.measure(ref.value(), from, trk.value(), trackStart);
+        }
+        auto trk = trackReader.read(trackStart - warpMargin, window + 2 * warpMargin);
+        if (!trk)
+            return trk.error();
+        const double step = 1.0 / (1.0 + slope);
+        const std::vector<float> warped =
+            warpWindow(trk.value(), double(warpMargin + window / 2) - double(window / 2) * step,
+                       step, std::size_t(window));
+        auto m = meter.measure(ref.value(), from, warped, trackStart);
+        if (m)
+            m->trackSample = double(trackStart + window / 2);
+        return m;
+    };
+
+    std::vector<LagMeasurement> measured;
+    double loudest = -1.0;
+    FineAlignment fine;
+    fine.sampleRate = rate;
+    for (const std::int64_t s : starts) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        const std::int64_t trackStart = s * hop;
+        const double centre = double(trackStart) + 0.5 * double(window);
+        const double predicted = coarseLagAt(offset, drift, rate, centre);
+        auto m = measureAt(trackStart, predicted, radius);
+        if (!m)
+            return m.error();
+        if (m.value())
+            measured.push_back(*m.value());
+        double loudness = 0.0;
+        for (std::int64_t f = s; f < s + windowFrames && f < std::int64_t(trackEnvelope.size());
+             ++f)
+            loudness += trackEnvelope[std::size_t(f)];
+        if (loudness > loudest) {
+            loudest = loudness;
+            fine.listenAtSeconds = std::max(0.0, (centre + predicted) / rate);
+        }
+    }
+    const double tolerance = agreementTolerance(rate);
+    fine.fit = fitClock(measured, tolerance);
+
+    // A clock that drifts by a sample or more across one window smears its correlation peak;
+    // measured again on the reference's clock, each window gives the lag at its centre.
+    const auto slopeAt = [&fine](double t) {
+        const auto& segments = fine.fit.segments;
+        std::size_t k = 0;
+        while (k + 1 < segments.size() && double(segments[k + 1].firstTrackSample) <= t)
+            ++k;
+        return segments[k].slope;
+    };
+    if (!fine.fit.segments.empty() && fine.fit.windowsAgreeing >= 3 &&
+        std::abs(fine.fit.segments.front().slope) * double(window) >= 1.0) {
+        std::vector<LagMeasurement> again;
+        for (const std::int64_t s : starts) {
+            if (stop.stop_requested())
+                return CorvaleError::cancelled();
+            const std::int64_t trackStart = s * hop;
+            const double centre = double(trackStart + window / 2);
+            auto m = measureAt(trackStart, coarseLagAt(offset, drift, rate, centre), radius,
+                               slopeAt(centre));
+            if (!m)
+                return m.error();
+            if (m.value())
+                again.push_back(*m.value());
+        }
+        fine.fit = fitClock(again, tolerance);
+    }
+
+    // Narrow a break down by measuring halfway between its sides until it lies within about
+    // one window, then put it at the quiet place nearest the middle of what is left.
+    if (fine.fit.confident && fine.fit.breakBetween) {
+        auto [from, to] = *fine.fit.breakBetween;
+        const ClockSegment before = fine.fit.segments[0];
+        const ClockSegment after = fine.fit.segments[1];
+        for (int step = 0; step < kBreakSteps && to - from > double(window); ++step) {
+            if (stop.stop_requested())
+                return CorvaleError::cancelled();
+            const double middle = 0.5 * (from + to);
+            const double lagBefore = before.lagAt(middle);
+            const double lagAfter = after.lagAt(middle);
+            const auto within = std::int64_t(std::ceil(0.5 * std::abs(lagAfter - lagBefore))) +
+                                std::int64_t(std::llround(0.05 * rate));
+            const auto trackStart = std::int64_t(std::llround(middle)) - window / 2;
+            auto m = measureAt(trackStart, 0.5 * (lagBefore + lagAfter), within);
+            if (!m)
+                return m.error();
+            const auto side =
+                m.value() ? segmentAgreeing(fine.fit, *m.value(), tolerance) : std::optional<int>{};
+            if (!side)
+                break;
+            (*side == 0 ? from : to) = middle;
+        }
+        fine.fit.breakBetween = std::make_pair(from, to);
+        const AudioOutputWriter writer;
+        fine.fit.segments[1].firstTrackSample =
+            quietPlaceBetween(from, to, quietMap, writer.silenceWindowSamples);
+    }
+    return std::optional<FineAlignment>{std::move(fine)};
+}
+
 Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
                                          const std::vector<float>& referenceEnvelope,
-                                         std::stop_token stop) {
+                                         std::stop_token stop,
+                                         const std::optional<FineReference>& fineReference) {
     TrackAnalysisResult result;
     if (stereo) {
         if (auto checked = analyzeStereo(engine, wav))
@@ -52,6 +246,13 @@ Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString
     if (stop.stop_requested())
         return CorvaleError::cancelled();
     result.offset = withStartCorrection(engine, offset, result.drift);
+    if (fineReference) {
+        auto fine = fineAlignTrack(engine, wav, result.stereo.analysisChannel(), *fineReference,
+                                   envelope, result.offset, result.drift, *result.quietMap, stop);
+        if (!fine)
+            return fine.error();
+        result.fine = std::move(fine.value());
+    }
     return result;
 }
 

@@ -4,15 +4,36 @@
 #pragma once
 
 #include "audio/result.h"
+#include "sync/finealign.h"
 #include "sync/syncengine.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <vector>
 
 namespace corvale {
+
+// The fine stage's outcome for one track. Only a confident fit is followed by the writer;
+// otherwise the coarse result stands and the producer is told where to listen.
+struct FineAlignment {
+    ClockFit fit;
+    double sampleRate = 0.0;      // the unit of the fit's samples
+    double listenAtSeconds = 0.0; // reference time of a loud stretch of the track
+    // The fitted start: the reference sample the track's first sample lines up with.
+    [[nodiscard]] double offsetSamples() const {
+        return fit.segments.empty() ? 0.0 : fit.segments.front().lagAtZero;
+    }
+};
+
+// Where the fine stage reads the reference: its converted WAV, and whether it has two
+// channels (checked like a track: two voices are read as their sum).
+struct FineReference {
+    QString wav;
+    bool stereo = false;
+};
 
 struct TrackAnalysisResult {
     StereoAnalysis stereo;
@@ -21,6 +42,7 @@ struct TrackAnalysisResult {
     std::int64_t frameCount = 0;
     // The writer's quiet map of the analysed channel, made in the same read.
     std::shared_ptr<const std::vector<bool>> quietMap;
+    std::optional<FineAlignment> fine; // when asked for and the track was long enough
 };
 
 // The reference's envelope. A stereo reference is checked like a track: two different voices
@@ -31,11 +53,25 @@ struct TrackAnalysisResult {
                                                                std::stop_token stop);
 
 // Stereo check (when the converted file has two channels), envelope of the chosen channel,
-// offset and drift against the reference envelope.
-[[nodiscard]] Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString& wav,
-                                                       bool stereo,
-                                                       const std::vector<float>& referenceEnvelope,
-                                                       std::stop_token stop);
+// offset and drift against the reference envelope; with a fine reference, then the fine stage
+// (fineAlignTrack).
+[[nodiscard]] Result<TrackAnalysisResult>
+analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
+             const std::vector<float>& referenceEnvelope, std::stop_token stop,
+             const std::optional<FineReference>& fineReference = std::nullopt);
+
+// The fine stage after the coarse result: lags measured at loud 3 s windows spread over the
+// aligned region (one per 55 s, at least six), each searched within the coarse result's
+// uncertainty (±0.5 s around the drift anchors when drift is applied, ±1.45 s otherwise, as a drift
+// under 0.5 s is left to this stage; at 44.1 and 48 kHz that still fits a 2^16 transform),
+// fitted by fitClock; a break is then narrowed down by measuring between its two sides and
+// placed at a quiet place there. No value when fewer than two windows fit the aligned region.
+// Errors: the library's read errors, cancelled.
+[[nodiscard]] Result<std::optional<FineAlignment>>
+fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channel,
+               const FineReference& reference, const std::vector<float>& trackEnvelope,
+               const OffsetResult& offset, const DriftAnalysis& drift,
+               const std::vector<bool>& quietMap, std::stop_token stop);
 
 // Moves an offset by the drift analysis' start correction.
 [[nodiscard]] OffsetResult withStartCorrection(const SyncEngine& engine, OffsetResult offset,

@@ -136,6 +136,59 @@ TEST_F(CorvaleSync, JsonCarriesTheFullResultsAndOverridesApplyToThisRunOnly) {
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("config/Corvale/Corvale.conf"))));
 }
 
+TEST_F(CorvaleSync, PreciseByDefaultNoPreciseRunsTheCoarseAnalysisAlone) {
+    QStringList files = session();
+    EXPECT_TRUE(writeWav(path("stranger.wav"), demo::speechLike(60.0, kRate, 77), 1, kRate));
+    files << path("stranger.wav");
+    const auto parse = [](const Outcome& outcome) {
+        return QJsonDocument::fromJson(outcome.out.toUtf8())
+            .object()[QStringLiteral("files")]
+            .toArray();
+    };
+    const Outcome precise = run(QStringList(files) << QStringLiteral("--json")
+                                                   << QStringLiteral("--output") << path("a"));
+    ASSERT_EQ(precise.exitCode, 0) << precise.err.toStdString();
+    const QJsonArray fine = parse(precise);
+    ASSERT_EQ(fine.size(), 3);
+    const QJsonObject ann = fine[0].toObject()[QStringLiteral("fine")].toObject();
+    EXPECT_TRUE(ann[QStringLiteral("confirmed")].toBool());
+    EXPECT_NEAR(ann[QStringLiteral("offsetSamples")].toDouble(), kRate, 0.5);
+    EXPECT_NEAR(ann[QStringLiteral("offsetSeconds")].toDouble(), 1.0, 0.5 / kRate);
+    EXPECT_NEAR(ann[QStringLiteral("clockPpm")].toDouble(), 0.0, 2.0);
+    EXPECT_LT(ann[QStringLiteral("residualMs")].toDouble(), 0.05);
+    EXPECT_GE(ann[QStringLiteral("windowsMeasured")].toInt(), 6);
+    EXPECT_EQ(ann[QStringLiteral("windowsAgreeing")].toInt(),
+              ann[QStringLiteral("windowsMeasured")].toInt());
+    EXPECT_TRUE(ann[QStringLiteral("break")].isNull());
+    const QJsonObject stranger = fine[2].toObject();
+    EXPECT_FALSE(stranger[QStringLiteral("fine")].toObject()[QStringLiteral("confirmed")].toBool());
+    QStringList codes;
+    for (const auto& w : stranger[QStringLiteral("warnings")].toArray())
+        codes << w.toObject()[QStringLiteral("code")].toString();
+    EXPECT_TRUE(codes.contains(QStringLiteral("ALIGNMENT_NOT_CONFIRMED")))
+        << codes.join(' ').toStdString();
+
+    const Outcome coarse =
+        run(QStringList(files) << QStringLiteral("--json") << QStringLiteral("--no-precise")
+                               << QStringLiteral("--output") << path("b"));
+    ASSERT_EQ(coarse.exitCode, 0) << coarse.err.toStdString();
+    for (const auto& file : parse(coarse)) {
+        EXPECT_FALSE(file.toObject().contains(QStringLiteral("fine")));
+        for (const auto& w : file.toObject()[QStringLiteral("warnings")].toArray())
+            EXPECT_NE(w.toObject()[QStringLiteral("code")].toString(),
+                      QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
+    }
+    // A drift-free track at a whole 0.1 s offset lands on the same sample either way.
+    QFile a(path("a/Ann-synced.wav"));
+    QFile b(path("b/Ann-synced.wav"));
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(a.readAll() == b.readAll());
+    EXPECT_EQ(
+        run(QStringList(files) << QStringLiteral("--precise") << QStringLiteral("--no-precise"))
+            .exitCode,
+        2);
+}
+
 TEST_F(CorvaleSync, AFailedFileExitsWithOne) {
     QStringList args = session();
     QFile junk(path("junk.mp3"));

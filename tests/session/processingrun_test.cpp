@@ -79,8 +79,8 @@ TEST_F(ProcessingRunTest, MixedSessionWritesAlignedMergedAndSplitOutputs) {
     EXPECT_EQ(resultOf(0).outputURL.toLocalFile(), out.filePath("Ann-2-synced.wav"));
     EXPECT_EQ(readWav(out.filePath("Ann-synced.wav")).frames, 10);
 
-    EXPECT_NEAR(resultOf(1).offsetSeconds, 2.0, 1e-9);
-    EXPECT_NEAR(resultOf(2).offsetSeconds, 43.0, 1e-9);
+    EXPECT_NEAR(resultOf(1).offsetSeconds, 2.0, 1e-5); // to a fraction of a sample
+    EXPECT_NEAR(resultOf(2).offsetSeconds, 43.0, 1e-5);
     EXPECT_EQ(resultOf(1).mergedPartCount, 2);
     EXPECT_EQ(resultOf(1).outputURL.toLocalFile(), out.filePath("Bo-synced.wav"));
     EXPECT_EQ(resultOf(2).outputURL, resultOf(1).outputURL);
@@ -89,7 +89,7 @@ TEST_F(ProcessingRunTest, MixedSessionWritesAlignedMergedAndSplitOutputs) {
     EXPECT_GT(correlation(bo, m_voices[1], frames(5), frames(30)), 0.99);
     EXPECT_GT(correlation(bo, m_voices[1], frames(50), frames(30)), 0.99);
 
-    EXPECT_NEAR(resultOf(3).offsetSeconds, -3.0, 1e-9);
+    EXPECT_NEAR(resultOf(3).offsetSeconds, -3.0, 1e-5);
     ASSERT_TRUE(resultOf(3).outputURLRight.has_value());
     EXPECT_EQ(resultOf(3).outputURL.toLocalFile(), out.filePath("Duo-L-synced.wav"));
     EXPECT_EQ(resultOf(3).outputURLRight->toLocalFile(), out.filePath("Duo-R-synced.wav"));
@@ -217,7 +217,7 @@ TEST_F(ProcessingRunTest, GuestOnTheRightOfAStereoCallIsFound) {
     const QString reference = writeStereo(QStringLiteral("call.wav"), m_voices[0], m_voices[1]);
     choose(reference, {writeMono(QStringLiteral("guest.wav"), take(1, 4.0, 80.0))});
     ASSERT_TRUE(runToEnd());
-    EXPECT_NEAR(resultOf(0).offsetSeconds, 4.0, 1e-9);
+    EXPECT_NEAR(resultOf(0).offsetSeconds, 4.0, 1e-5);
     EXPECT_NE(resultOf(0).confidenceBand, ConfidenceBand::low);
     // A stereo reference is copied with both voices.
     EXPECT_EQ(readWav(QDir(outputDir()).filePath("call.wav")).channels, 2);
@@ -232,7 +232,7 @@ TEST_F(ProcessingRunTest, OutputsKeepTheHighestRateOfTheSession) {
     const QString reference = writeMono(QStringLiteral("call.wav"), narrow, kRate / 2);
     choose(reference, {writeMono(QStringLiteral("studio.wav"), take(0, 3.0, 60.0))});
     ASSERT_TRUE(runToEnd());
-    EXPECT_NEAR(resultOf(0).offsetSeconds, 3.0, 1e-9);
+    EXPECT_NEAR(resultOf(0).offsetSeconds, 3.0, 1e-5);
     int rate = 0;
     const auto out = readMono(resultOf(0).outputURL.toLocalFile(), &rate);
     EXPECT_EQ(rate, kRate);

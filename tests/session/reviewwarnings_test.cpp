@@ -3,6 +3,8 @@
 
 #include <QLocale>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 using namespace corvale;
@@ -70,4 +72,16 @@ TEST(ReviewWarnings, GapIsGivenInWholeMinutesWhateverTheLocale) {
     EXPECT_EQ(reviewWarnings(kHigh, true, 100000.0, 120000.0)[0].message,
               QStringLiteral("Drift was corrected across a 1667-minute gap with no reference "
                              "point \u2014 check alignment late in this track."));
+}
+
+TEST(ReviewWarnings, UnconfirmedAlignmentNamesWhereToListen) {
+    const SyncWarning warning = alignmentNotConfirmedWarning(754.4);
+    EXPECT_EQ(warning.code, QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
+    EXPECT_EQ(warning.message,
+              QStringLiteral("The alignment of this track could not be confirmed \u2014 listen "
+                             "around 12:34 to check its sync in your DAW."));
+    EXPECT_TRUE(alignmentNotConfirmedWarning(3725.0).message.contains(QStringLiteral("1:02:05")));
+    EXPECT_TRUE(alignmentNotConfirmedWarning(-3.0).message.contains(QStringLiteral("0:00")));
+    EXPECT_TRUE(
+        alignmentNotConfirmedWarning(std::nan("")).message.contains(QStringLiteral("0:00")));
 }

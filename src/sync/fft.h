@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace corvale {
+
+// In-place radix-2 complex FFT of one fixed power-of-two size, twiddles computed once.
+// Unscaled both ways: inverse(forward(x)) = size() * x.
+class Fft {
+public:
+    // size is rounded up to a power of two (at least 2).
+    explicit Fft(std::size_t size);
+
+    [[nodiscard]] std::size_t size() const { return m_size; }
+    // data.size() must equal size().
+    void forward(std::span<std::complex<float>> data) const;
+    void inverse(std::span<std::complex<float>> data) const;
+
+private:
+    void transform(std::span<std::complex<float>> data, bool inverse) const;
+
+    std::size_t m_size;
+    std::vector<std::complex<float>> m_twiddles; // e^{-2πik/size}, k < size/2
+    std::vector<std::size_t> m_bitReversed;
+};
+
+} // namespace corvale
