@@ -69,7 +69,18 @@ QString resultTable(const AppViewModel& session) {
             continue;
         }
         const auto analysis = session.analysisOf(item);
-        const bool applied = analysis && analysis->drift.driftApplied;
+        bool applied = analysis && analysis->drift.driftApplied;
+        std::optional<double> drift;
+        if (analysis)
+            drift = finalDrift(analysis->drift);
+        if (analysis && analysis->followsFineClock()) {
+            // The output follows the fitted clock: its drift over the track is what was corrected.
+            const auto& segments = analysis->fine->fit.segments;
+            const double rate = analysis->fine->sampleRate;
+            const double end = analysis->durationSeconds * rate;
+            drift = (segments.back().lagAt(end) - segments.front().lagAtZero) / rate;
+            applied = std::fabs(*drift) * rate >= 0.5;
+        }
         QStringList codes;
         for (const SyncWarning& warning : result->warnings)
             codes << shortWarning(warning.code);
@@ -79,8 +90,7 @@ QString resultTable(const AppViewModel& session) {
         row << signedOffset(result->offsetSeconds)
             << QString::fromLatin1(rawValue(result->confidenceBand).data())
             << (applied ? QStringLiteral("corrected") : QStringLiteral("none"))
-            << (analysis ? QString::asprintf("%+.2fs", finalDrift(analysis->drift))
-                         : QStringLiteral("-"))
+            << (drift ? QString::asprintf("%+.3fs", *drift) : QStringLiteral("-"))
             << (codes.isEmpty() ? QStringLiteral("-") : codes.join(QStringLiteral(", ")))
             << outputs.join(QStringLiteral(", "));
         rows << row;
