@@ -63,6 +63,7 @@ PreferencesView::PreferencesView(SessionHost* host, QWidget* parent)
       m_autoPopulate(
           new QCheckBox(QStringLiteral("Auto-populate files to sync from nearby folders"))),
       m_dropbox(new QCheckBox(QStringLiteral("Just use the uploader's name for Dropbox files"))),
+      m_precise(new QCheckBox(QStringLiteral("Align to the sample and follow clock drift"))),
       m_normalize(new QCheckBox(QStringLiteral("Normalize loudness of synced files"))),
       m_target(new QComboBox),
       m_label(new QCheckBox(QStringLiteral("Apply a color label to synced output files"))),
@@ -87,7 +88,7 @@ PreferencesView::PreferencesView(SessionHost* host, QWidget* parent)
     m_targetRow = pickerRow(QStringLiteral("Target"), m_target);
     m_soundRow = pickerRow(QStringLiteral("Sound"), m_sound, m_preview);
 
-    section(QStringLiteral("Files"), {m_autoPopulate, m_dropbox});
+    section(QStringLiteral("Files"), {m_autoPopulate, m_dropbox, m_precise});
     section(QStringLiteral("Loudness"), {m_normalize, m_targetRow});
     section(QStringLiteral("Color Label"), {m_label, m_labelPicker});
     section(QStringLiteral("When sync completes"), {m_chime, m_soundRow});
@@ -104,6 +105,7 @@ PreferencesView::PreferencesView(SessionHost* host, QWidget* parent)
     connect(m_autoPopulate, &QCheckBox::toggled, this,
             writeBool(&Preferences::setAutoPopulateFiles));
     connect(m_dropbox, &QCheckBox::toggled, this, writeBool(&Preferences::setRenameForDropbox));
+    connect(m_precise, &QCheckBox::toggled, this, writeBool(&Preferences::setPreciseAlignment));
     connect(m_normalize, &QCheckBox::toggled, this, writeBool(&Preferences::setNormalizeLoudness));
     connect(m_label, &QCheckBox::toggled, this, writeBool(&Preferences::setFinderLabelEnabled));
     connect(m_chime, &QCheckBox::toggled, this, writeBool(&Preferences::setChimeWhenDone));
@@ -130,6 +132,7 @@ void PreferencesView::reload() {
     m_loading = true;
     m_autoPopulate->setChecked(Preferences::autoPopulateFiles());
     m_dropbox->setChecked(Preferences::renameForDropbox());
+    m_precise->setChecked(Preferences::preciseAlignment());
     m_normalize->setChecked(Preferences::normalizeLoudness());
     m_target->setCurrentIndex(m_target->findData(Preferences::targetLUFS()));
     m_label->setChecked(Preferences::finderLabelEnabled());

@@ -28,6 +28,7 @@ public:
 
     [[nodiscard]] QCheckBox* autoPopulateToggle() const { return m_autoPopulate; }
     [[nodiscard]] QCheckBox* dropboxToggle() const { return m_dropbox; }
+    [[nodiscard]] QCheckBox* preciseToggle() const { return m_precise; }
     [[nodiscard]] QCheckBox* normalizeToggle() const { return m_normalize; }
     [[nodiscard]] QComboBox* targetPicker() const { return m_target; }
     [[nodiscard]] QCheckBox* labelToggle() const { return m_label; }
@@ -45,6 +46,7 @@ private:
     QStringList m_sections;
     QCheckBox* m_autoPopulate;
     QCheckBox* m_dropbox;
+    QCheckBox* m_precise;
     QCheckBox* m_normalize;
     QWidget* m_targetRow;
     QComboBox* m_target;

@@ -43,6 +43,7 @@ TEST_F(PreferencesViewTest, FreshStoreShowsTheDefaults) {
               QStringList({"Files", "Loudness", "Color Label", "When sync completes"}));
     EXPECT_TRUE(view.autoPopulateToggle()->isChecked());
     EXPECT_TRUE(view.dropboxToggle()->isChecked());
+    EXPECT_TRUE(view.preciseToggle()->isChecked());
     EXPECT_FALSE(view.normalizeToggle()->isChecked());
     EXPECT_FALSE(view.targetPicker()->isVisible());
     EXPECT_FALSE(view.labelToggle()->isChecked());
@@ -62,6 +63,8 @@ TEST_F(PreferencesViewTest, EveryControlWritesItsKeyAtOnce) {
     EXPECT_EQ(stored("autoPopulateFiles").toBool(), false);
     view.dropboxToggle()->click();
     EXPECT_EQ(stored("renameForDropbox").toBool(), false);
+    view.preciseToggle()->click();
+    EXPECT_EQ(stored("preciseAlignment").toBool(), false);
 
     view.normalizeToggle()->click();
     EXPECT_EQ(stored("normalizeLoudness").toBool(), true);
