@@ -465,7 +465,7 @@ int main(int argc, char** argv) {
         const double coarseSeconds = double(t.nsecsElapsed()) / 1e9;
         t.restart();
         const auto fine = analyzeTrack(engine, wav, false, envelope.value(), {},
-                                       FineReference{referenceWav, false});
+                                       FineReference{referenceWav, false, nullptr});
         const double fineSeconds = double(t.nsecsElapsed()) / 1e9;
         if (!coarse || !fine || !fine.value().fine || !fine.value().fine->fit.confident) {
             std::printf("%-8s no confident fine result\n", kTracks[v].name);

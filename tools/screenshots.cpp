@@ -192,9 +192,9 @@ int main(int argc, char** argv) {
     }
     // The drift chart of a file whose clock drifted, as its row's tooltip shows it.
     for (FileRowView* row : window.content()->filesList()->rows()) {
-        if (row->driftToolTip().isEmpty())
+        if (row->richToolTip().isEmpty())
             continue;
-        QToolTip::showText(row->mapToGlobal(QPoint(60, row->height() - 4)), row->driftToolTip(),
+        QToolTip::showText(row->mapToGlobal(QPoint(60, row->height() - 4)), row->richToolTip(),
                            row);
         settle();
         for (QWidget* top : QApplication::topLevelWidgets()) {

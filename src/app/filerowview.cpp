@@ -148,23 +148,29 @@ void FileRowView::toggleWarnings() {
     m_popover->popUp(m_warning);
 }
 
-QString FileRowView::driftToolTip() const {
+QString FileRowView::richToolTip() const {
     const SyncResult* result = m_item ? m_item->status().result() : nullptr;
-    if (!result || result->driftPoints.size() < 2)
+    if (!result)
         return {};
-    const QImage chart = DriftPlot::render(result->driftPoints, QSize(260, 84));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    chart.save(&buffer, "PNG");
-    return QStringLiteral("<b>%1</b><br>%2<br><img src=\"data:image/png;base64,%3\">")
-        .arg(m_name->text().toHtmlEscaped(), QStringLiteral("Clock drift along the track"),
-             QString::fromLatin1(png.toBase64()));
+    QStringList lines{QStringLiteral("<b>%1</b>").arg(m_name->text().toHtmlEscaped())};
+    if (result->placedByWaveformSearch)
+        lines << QStringLiteral("Found by searching the whole reference for its waveform");
+    if (result->driftPoints.size() >= 2) {
+        const QImage chart = DriftPlot::render(result->driftPoints, QSize(260, 84));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        chart.save(&buffer, "PNG");
+        lines << QStringLiteral("Clock drift along the track")
+              << QStringLiteral("<img src=\"data:image/png;base64,%1\">")
+                     .arg(QString::fromLatin1(png.toBase64()));
+    }
+    return lines.size() > 1 ? lines.join(QStringLiteral("<br>")) : QString();
 }
 
 bool FileRowView::event(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
-        const QString rich = driftToolTip();
+        const QString rich = richToolTip();
         if (!rich.isEmpty()) {
             QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), rich, this);
             return true;

@@ -41,8 +41,9 @@ public:
     [[nodiscard]] QToolButton* removeButton() const { return m_remove; }
     [[nodiscard]] WarningsPopover* popover() const;
     [[nodiscard]] ProcessingStatus::Kind shownKind() const { return m_kind; }
-    // The rich tooltip with the drift chart; empty when no drift was measured.
-    [[nodiscard]] QString driftToolTip() const;
+    // The rich tooltip: how a waveform search placed the file, and the drift chart; empty when
+    // it has neither.
+    [[nodiscard]] QString richToolTip() const;
 
 signals:
     void removeRequested(AudioFileItem* item);

@@ -87,8 +87,10 @@ QString resultTable(const AppViewModel& session) {
         QStringList outputs;
         for (const QString& path : outputsOf(*result))
             outputs << outputDir.relativeFilePath(path);
-        row << signedOffset(result->offsetSeconds)
-            << QString::fromLatin1(rawValue(result->confidenceBand).data())
+        QString confidence = QString::fromLatin1(rawValue(result->confidenceBand).data());
+        if (result->placedByWaveformSearch)
+            confidence += QStringLiteral(" (waveform)");
+        row << signedOffset(result->offsetSeconds) << confidence
             << (applied ? QStringLiteral("corrected") : QStringLiteral("none"))
             << (drift ? QString::asprintf("%+.3fs", *drift) : QStringLiteral("-"))
             << (codes.isEmpty() ? QStringLiteral("-") : codes.join(QStringLiteral(", ")))
@@ -145,6 +147,20 @@ QJsonObject fineJson(const FineAlignment& fine) {
     return out;
 }
 
+// The whole-reference search's figures; the offset is where the searched seconds put the file.
+QJsonObject waveformSearchJson(const WaveformPlacement& placement) {
+    QJsonObject out{{QStringLiteral("verdict"), rawValue(placement.verdict)},
+                    {QStringLiteral("queryStartSeconds"), placement.queryStartSeconds}};
+    if (const auto& match = placement.match) {
+        const double rate = placement.sampleRate > 0.0 ? placement.sampleRate : 1.0;
+        out[QStringLiteral("offsetSeconds")] = match->lagSamples / rate;
+        out[QStringLiteral("peak")] = match->peak;
+        out[QStringLiteral("runnerUp")] = match->runnerUp;
+        out[QStringLiteral("margin")] = match->margin();
+    }
+    return out;
+}
+
 } // namespace
 
 QJsonObject resultJson(const AppViewModel& session) {
@@ -185,6 +201,13 @@ QJsonObject resultJson(const AppViewModel& session) {
                 analysis->drift.longestUnanchoredSpanSeconds;
             if (analysis->fine)
                 file[QStringLiteral("fine")] = fineJson(*analysis->fine);
+            const bool byWaveform =
+                analysis->placement &&
+                analysis->placement->verdict == WaveformPlacement::Verdict::placed;
+            file[QStringLiteral("placedBy")] =
+                byWaveform ? QStringLiteral("waveform") : QStringLiteral("envelopes");
+            if (analysis->placement)
+                file[QStringLiteral("waveformSearch")] = waveformSearchJson(*analysis->placement);
         }
         if (result) {
             QJsonArray warnings;

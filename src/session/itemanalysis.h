@@ -31,6 +31,8 @@ struct ItemAnalysis {
     std::shared_ptr<const std::vector<bool>> quietMap;
     // The fine stage's outcome; empty when it was off or the track too short to measure.
     std::optional<FineAlignment> fine;
+    // The whole-reference search's verdict, when it ran.
+    std::optional<WaveformPlacement> placement;
     // Whether the output follows the fine stage's clock instead of the coarse result.
     [[nodiscard]] bool followsFineClock() const { return fine && fine->fit.confident; }
 };

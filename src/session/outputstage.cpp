@@ -208,6 +208,13 @@ void OutputStage::completeGroup(const OutputGroup& group, const QStringList& out
                                          member.drift.alignedDurationSeconds);
         if (member.fine && !member.fine->fit.confident)
             result.warnings.append(alignmentNotConfirmedWarning(member.fine->listenAtSeconds));
+        // A short file's envelopes are little evidence; unflagged, it would pass unchecked.
+        if (member.placement &&
+            member.placement->verdict == WaveformPlacement::Verdict::notPlaced &&
+            result.warnings.isEmpty() && member.durationSeconds < kLongFileSeconds)
+            result.warnings.append(placementNotConfirmedWarning(member.placement->listenAtSeconds));
+        result.placedByWaveformSearch =
+            member.placement && member.placement->verdict == WaveformPlacement::Verdict::placed;
         if (normalizationFailed)
             result.warnings.append(normalizationWarning(*normalizationError));
         if (m_context.settings.normalizeLoudness && !normalizationError)

@@ -162,7 +162,9 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
     if (!monoWav)
         startReferenceCopy(referenceWAV);
     if (m_request.settings.preciseAlignment)
-        m_fineReference = FineReference{referenceWAV, m_referenceChannels >= 2};
+        m_fineReference = FineReference{referenceWAV, m_referenceChannels >= 2,
+                                        std::make_shared<WaveformReference>(
+                                            referenceWAV, m_referenceChannels >= 2)};
 
     emit statusMessageChanged(QStringLiteral("Loading reference audio…"));
     m_work->offThread(
@@ -256,6 +258,7 @@ void ProcessingRun::startAnalysis(qsizetype index) {
             analysis.sampleRate = m_sampleRate;
             analysis.quietMap = r.quietMap;
             analysis.fine = r.fine;
+            analysis.placement = r.placement;
             emit analysisReady(analysis);
             onAnalysisChildDone(index, std::move(analysis));
         });

@@ -34,18 +34,33 @@ SyncWarning normalizationWarning(const QString& reason) {
                 .arg(reason)};
 }
 
-SyncWarning alignmentNotConfirmedWarning(double listenAtSeconds) {
+namespace {
+
+// m:ss, or h:mm:ss from an hour.
+QString clockText(double seconds) {
     const auto total =
-        std::isfinite(listenAtSeconds) ? std::max<long long>(std::llround(listenAtSeconds), 0) : 0;
+        std::isfinite(seconds) ? std::max<long long>(std::llround(seconds), 0) : 0;
     const long long hours = total / 3600;
     const long long minutes = (total / 60) % 60;
-    const long long seconds = total % 60;
-    const QString at = hours > 0 ? QString::asprintf("%lld:%02lld:%02lld", hours, minutes, seconds)
-                                 : QString::asprintf("%lld:%02lld", minutes, seconds);
+    const long long s = total % 60;
+    return hours > 0 ? QString::asprintf("%lld:%02lld:%02lld", hours, minutes, s)
+                     : QString::asprintf("%lld:%02lld", minutes, s);
+}
+
+} // namespace
+
+SyncWarning alignmentNotConfirmedWarning(double listenAtSeconds) {
     return {QStringLiteral("ALIGNMENT_NOT_CONFIRMED"),
             QStringLiteral("The alignment of this track could not be confirmed — listen around "
                            "%1 to check its sync in your DAW.")
-                .arg(at)};
+                .arg(clockText(listenAtSeconds))};
+}
+
+SyncWarning placementNotConfirmedWarning(double listenAtSeconds) {
+    return {QStringLiteral("PLACEMENT_NOT_CONFIRMED"),
+            QStringLiteral("This file could not be found with certainty in the reference — "
+                           "listen around %1 to check its sync in your DAW.")
+                .arg(clockText(listenAtSeconds))};
 }
 
 } // namespace corvale

@@ -23,4 +23,8 @@ namespace corvale {
 // listenAtSeconds (m:ss, or h:mm:ss from an hour) as the place to listen.
 [[nodiscard]] SyncWarning alignmentNotConfirmedWarning(double listenAtSeconds);
 
+// The warning for a short file that the whole-reference search could not place and nothing
+// else flags: code "PLACEMENT_NOT_CONFIRMED", naming where to listen as above.
+[[nodiscard]] SyncWarning placementNotConfirmedWarning(double listenAtSeconds);
+
 } // namespace corvale

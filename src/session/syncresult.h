@@ -29,6 +29,8 @@ struct SyncResult {
     std::optional<double> normalizedLUFS;
     std::optional<QUrl> outputURLRight;
     std::optional<int> mergedPartCount;
+    // The whole-reference waveform search placed the file, not the loudness envelopes.
+    bool placedByWaveformSearch = false;
     bool operator==(const SyncResult&) const = default;
 };
 

@@ -17,6 +17,8 @@ constexpr std::int64_t kMinimumWindows = 6;
 constexpr double kRadiusWithDrift = 0.5;
 constexpr double kRadiusWithoutDrift = 1.45;
 constexpr int kBreakSteps = 12;
+constexpr double kQuerySeconds = 8.0;
+constexpr double kPlacementAgreementSeconds = 0.002;
 
 // The quiet place nearest the middle of [from, to) (track samples), or the middle itself.
 std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& quietMap,
@@ -32,6 +34,18 @@ std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& 
             best = k;
     }
     return best < 0 ? middle : best * window;
+}
+
+// The fitted lag at track sample t, from the segment that holds it.
+double fitLagAt(const ClockFit& fit, double t) {
+    std::size_t k = 0;
+    while (k + 1 < fit.segments.size() && double(fit.segments[k + 1].firstTrackSample) <= t)
+        ++k;
+    return fit.segments[k].lagAt(t);
+}
+
+bool confident(const std::optional<FineAlignment>& fine) {
+    return fine && fine->fit.confident;
 }
 
 } // namespace
@@ -224,6 +238,89 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     return std::optional<FineAlignment>{std::move(fine)};
 }
 
+namespace {
+
+// The whole-reference search for a file the envelopes place weakly; moves result to the place
+// found when the fine stage agrees there.
+Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QString& wav,
+                                          const FineReference& reference,
+                                          const std::vector<float>& referenceEnvelope,
+                                          const std::vector<float>& envelope,
+                                          TrackAnalysisResult& result, std::stop_token stop) {
+    const double rate = engine.sampleRate();
+    const std::int64_t hop = engine.hopSamples();
+    const std::int64_t channel = result.stereo.analysisChannel();
+    WaveformPlacement placement;
+    placement.sampleRate = rate;
+
+    // The loudest seconds carry the most of the voice, whatever else the reference holds.
+    const auto queryFrames = std::int64_t(kQuerySeconds * rate) / hop;
+    const auto frames = std::int64_t(envelope.size());
+    std::int64_t queryStart = 0;
+    std::int64_t queryLength = result.frameCount;
+    if (frames > queryFrames) {
+        const auto starts = pickFineWindows(envelope, 0, frames, queryFrames, 1);
+        queryStart = starts.empty() ? 0 : starts.front() * hop;
+        queryLength = queryFrames * hop;
+    }
+    const double centre = double(queryStart) + 0.5 * double(queryLength);
+    placement.queryStartSeconds = double(queryStart) / rate;
+    const auto listenAt = [&](double lag) { return std::max(0.0, (centre + lag) / rate); };
+    placement.listenAtSeconds = listenAt(
+        confident(result.fine) ? fitLagAt(result.fine->fit, centre)
+                               : coarseLagAt(result.offset, result.drift, rate, centre));
+
+    std::shared_ptr<WaveformReference> shared = reference.waveform;
+    if (!shared)
+        shared = std::make_shared<WaveformReference>(reference.wav, reference.stereo);
+    auto searchReference = shared->get(engine, stop);
+    if (!searchReference)
+        return searchReference.error();
+    WindowReader reader;
+    if (auto opened = reader.open(wav, WindowReader::Mix::channel, channel, queryLength); !opened)
+        return opened.error();
+    auto query = reader.read(queryStart, queryLength);
+    if (!query)
+        return query.error();
+    placement.match = searchWaveform(*searchReference.value(), query.value(), queryStart, stop);
+    if (stop.stop_requested())
+        return CorvaleError::cancelled();
+    if (!placement.match || placement.match->margin() < kPlacementMargin)
+        return placement;
+
+    const double found = placement.match->lagSamples;
+    const double agreement = kPlacementAgreementSeconds * rate;
+    if (confident(result.fine) && std::abs(fitLagAt(result.fine->fit, centre) - found) <= agreement) {
+        placement.verdict = WaveformPlacement::Verdict::confirmed;
+        result.offset.confidenceBand = ConfidenceBand::high;
+        return placement;
+    }
+
+    // The fine stage, run again where the search points, must find the same place.
+    OffsetResult offset = result.offset;
+    offset.offsetSamples = std::llround(found / double(hop)) * hop;
+    offset.offsetSeconds = double(offset.offsetSamples) / rate;
+    const DriftAnalysis drift = engine.analyzeDriftFromEnvelopes(referenceEnvelope, envelope,
+                                                                 offset.offsetSamples, stop);
+    offset = withStartCorrection(engine, offset, drift);
+    auto fine = fineAlignTrack(engine, wav, channel, reference, envelope, offset, drift,
+                               *result.quietMap, stop);
+    if (!fine)
+        return fine.error();
+    if (!confident(fine.value()) ||
+        std::abs(fitLagAt(fine.value()->fit, centre) - found) > agreement)
+        return placement;
+    offset.confidenceBand = ConfidenceBand::high;
+    result.offset = offset;
+    result.drift = drift;
+    result.fine = std::move(fine.value());
+    placement.verdict = WaveformPlacement::Verdict::placed;
+    placement.listenAtSeconds = listenAt(found);
+    return placement;
+}
+
+} // namespace
+
 Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
                                          const std::vector<float>& referenceEnvelope,
                                          std::stop_token stop,
@@ -252,6 +349,15 @@ Result<TrackAnalysisResult> analyzeTrack(const SyncEngine& engine, const QString
         if (!fine)
             return fine.error();
         result.fine = std::move(fine.value());
+        const bool strong = result.offset.confidenceBand == ConfidenceBand::high &&
+                            result.offset.crossCheckAgrees && confident(result.fine);
+        if (!strong || double(result.frameCount) < kLongFileSeconds * engine.sampleRate()) {
+            auto placement = placeByWaveform(engine, wav, *fineReference, referenceEnvelope,
+                                             envelope, result, stop);
+            if (!placement)
+                return placement.error();
+            result.placement = std::move(placement.value());
+        }
     }
     return result;
 }

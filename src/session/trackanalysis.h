@@ -6,6 +6,7 @@
 #include "audio/result.h"
 #include "sync/finealign.h"
 #include "sync/syncengine.h"
+#include "waveformplacement.h"
 
 #include <QString>
 
@@ -29,10 +30,12 @@ struct FineAlignment {
 };
 
 // Where the fine stage reads the reference: its converted WAV, and whether it has two
-// channels (checked like a track: two voices are read as their sum).
+// channels (checked like a track: two voices are read as their sum). waveform is the run's
+// shared copy for the whole-reference search; without one, a search decimates its own.
 struct FineReference {
     QString wav;
     bool stereo = false;
+    std::shared_ptr<WaveformReference> waveform;
 };
 
 struct TrackAnalysisResult {
@@ -43,6 +46,7 @@ struct TrackAnalysisResult {
     // The writer's quiet map of the analysed channel, made in the same read.
     std::shared_ptr<const std::vector<bool>> quietMap;
     std::optional<FineAlignment> fine; // when asked for and the track was long enough
+    std::optional<WaveformPlacement> placement; // when the whole-reference search ran
 };
 
 // The reference's envelope. A stereo reference is checked like a track: two different voices
@@ -54,7 +58,11 @@ struct TrackAnalysisResult {
 
 // Stereo check (when the converted file has two channels), envelope of the chosen channel,
 // offset and drift against the reference envelope; with a fine reference, then the fine stage
-// (fineAlignTrack).
+// (fineAlignTrack) and, unless the file is long and placed strongly (band high, cross-check
+// agreeing, fine stage confident), the whole-reference waveform search: its loudest 8 s are
+// searched for in the whole reference, and a peak standing kPlacementMargin times above the
+// rest moves the file there when the fine stage, run again at that place, agrees with it
+// within 2 ms. A placed file's offset band becomes high.
 [[nodiscard]] Result<TrackAnalysisResult>
 analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
              const std::vector<float>& referenceEnvelope, std::stop_token stop,

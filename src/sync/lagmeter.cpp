@@ -1,39 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "lagmeter.h"
 
+#include "bandlimit.h"
 #include "vectorops.h"
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace corvale {
 namespace {
 
 constexpr float kSilentRms = 1e-4f;
 constexpr double kMinimumWindowSeconds = 0.25;
-constexpr double kBandEdgeHz = 60.0;        // width of the raised-cosine band edges
 constexpr double kCorrelationRate = 9600.0; // at least, after decimation
-
-// Raised-cosine ramps over the first and last 5 % keep the ends of an excerpt from adding
-// the broadband click of a hard cut to the spectrum.
-float taper(std::size_t i, std::size_t n) {
-    const std::size_t ramp = std::max<std::size_t>(n / 20, 1);
-    const std::size_t fromEdge = std::min(i, n - 1 - i);
-    if (fromEdge >= ramp)
-        return 1.0f;
-    return float(0.5 - 0.5 * std::cos(std::numbers::pi * (double(fromEdge) + 0.5) / double(ramp)));
-}
-
-double bandWeight(double hz, double low, double high) {
-    if (hz <= low - kBandEdgeHz || hz >= high + kBandEdgeHz)
-        return 0.0;
-    if (hz < low)
-        return 0.5 + 0.5 * std::cos(std::numbers::pi * (low - hz) / kBandEdgeHz);
-    if (hz > high)
-        return 0.5 + 0.5 * std::cos(std::numbers::pi * (hz - high) / kBandEdgeHz);
-    return 1.0;
-}
 
 } // namespace
 
@@ -43,47 +22,12 @@ LagMeter::LagMeter(double sampleRate, double lowHz, double highHz)
         m_decimation = std::int64_t(sampleRate / kCorrelationRate);
     const double rate = sampleRate / double(m_decimation);
     m_highHz = std::min(highHz, 0.45 * rate);
-    if (m_decimation > 1) {
-        // Blackman-windowed sinc, cut at 0.45 of the decimated rate: linear phase and centred,
-        // so it delays neither signal.
-        const std::int64_t half = 4 * m_decimation;
-        const double cutoff = 0.45 / double(m_decimation); // cycles per input sample
-        m_filter.resize(std::size_t(2 * half + 1));
-        double sum = 0.0;
-        for (std::int64_t k = -half; k <= half; ++k) {
-            const double x = 2.0 * cutoff * double(k);
-            const double sinc =
-                k == 0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
-            const double u = double(k + half) / double(2 * half);
-            const double window = 0.42 - 0.5 * std::cos(2.0 * std::numbers::pi * u) +
-                                  0.08 * std::cos(4.0 * std::numbers::pi * u);
-            m_filter[std::size_t(k + half)] = float(sinc * window);
-            sum += sinc * window;
-        }
-        for (float& h : m_filter)
-            h = float(h / sum);
-    }
 }
 
 std::vector<float>& LagMeter::decimate(std::span<const float> in, std::vector<float>& out) {
-    const auto n = std::int64_t(in.size());
-    const std::int64_t count = n / m_decimation;
-    out.resize(std::size_t(count));
-    const auto half = std::int64_t(m_filter.size() / 2);
-    for (std::int64_t j = 0; j < count; ++j) {
-        const std::int64_t centre = j * m_decimation;
-        if (centre - half >= 0 && centre + half < n) {
-            out[std::size_t(j)] =
-                vec::dotProduct(in.data() + (centre - half), m_filter.data(), m_filter.size());
-            continue;
-        }
-        double sum = 0.0; // near the ends, samples beyond the excerpt count as zero
-        for (std::int64_t k = -half; k <= half; ++k) {
-            if (centre + k >= 0 && centre + k < n)
-                sum += double(in[std::size_t(centre + k)]) * m_filter[std::size_t(k + half)];
-        }
-        out[std::size_t(j)] = float(sum);
-    }
+    out = corvale::decimate(in, m_decimation);
+    // Only outputs whose centre lies inside the excerpt.
+    out.resize(in.size() / std::size_t(m_decimation));
     return out;
 }
 

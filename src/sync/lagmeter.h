@@ -45,7 +45,6 @@ private:
 
     double m_sampleRate;
     std::int64_t m_decimation = 1; // samples of the input per correlated sample
-    std::vector<float> m_filter;   // the anti-alias low-pass, symmetric, odd length
     std::vector<float> m_decimatedReference;
     std::vector<float> m_decimatedTrack;
     double m_lowHz;

@@ -78,6 +78,9 @@ TEST_F(ContentViewTest, FooterFollowsEveryStateOfTheSession) {
     session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete(reviewed()));
     EXPECT_FALSE(view.reviewSummary()->isVisible());
     ASSERT_TRUE(waitUntil([&] { return !session().runUnderWay(); }, 60000));
+    // The two files hold unrelated audio, so the short one is flagged for a listen.
+    EXPECT_EQ(footer(view), "status:Done elapsed review:1 sync needs review Reset Sync(prominent)");
+    session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete({}));
     EXPECT_EQ(footer(view), "status:Done elapsed Reset Sync(prominent)");
 
     session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete(reviewed()));

@@ -175,7 +175,7 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
     EXPECT_EQ(row->popover()->shownMessages(), QStringList({"First note.", "Second note."}));
     EXPECT_TRUE(row->popover()->showsDriftPlot());
     EXPECT_EQ(row->popover()->width(), 320);
-    EXPECT_TRUE(row->driftToolTip().contains(QStringLiteral("data:image/png;base64,")));
+    EXPECT_TRUE(row->richToolTip().contains(QStringLiteral("data:image/png;base64,")));
     row->warningButton()->click();
     ASSERT_TRUE(waitUntil([&] { return !row->showingWarnings(); }, 2000));
 

@@ -73,7 +73,7 @@ protected:
         const QString wav = m_dir.filePath(QStringLiteral("track.wav"));
         EXPECT_TRUE(test::writeWav(wav, track, 1, kRate));
         return analyzeTrack(m_engine, wav, false, m_referenceEnvelope, {},
-                            fine ? std::optional(FineReference{m_referenceWav, false})
+                            fine ? std::optional(FineReference{m_referenceWav, false, nullptr})
                                  : std::nullopt);
     }
 

@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The second opinion for files the loudness envelopes place weakly: their loudest seconds are
+// searched for in the whole reference by waveform correlation, and the fine stage then checks
+// the place found. Runs off the GUI thread, inside the per-file analysis.
+#pragma once
+
+#include "audio/result.h"
+#include "sync/waveformsearch.h"
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+
+namespace corvale {
+
+class SyncEngine;
+
+// The run's reference as the search reads it: decimated on first use, by whichever analysis
+// needs it first, then shared by all. Most runs never need it and never pay for it.
+class WaveformReference {
+public:
+    WaveformReference(QString wav, bool stereo) : m_wav(std::move(wav)), m_stereo(stereo) {}
+
+    // The decimated reference. Errors: the library's read errors, cancelled (a later call
+    // tries again).
+    [[nodiscard]] Result<std::shared_ptr<const SearchReference>> get(const SyncEngine& engine,
+                                                                     std::stop_token stop);
+
+private:
+    QString m_wav;
+    bool m_stereo;
+    std::mutex m_mutex;
+    std::shared_ptr<const SearchReference> m_reference;
+};
+
+// What the search concluded for one file.
+struct WaveformPlacement {
+    enum class Verdict {
+        placed,    // the file now sits where the search found it
+        confirmed, // the search found the place the envelopes gave
+        notPlaced, // no clear place, or the fine stage did not agree with it
+    };
+    Verdict verdict = Verdict::notPlaced;
+    std::optional<WaveformMatch> match; // none when nothing could be searched (silence)
+    double queryStartSeconds = 0.0;     // where the searched seconds start in the track
+    double listenAtSeconds = 0.0;       // reference time where they sit as the file is placed
+    double sampleRate = 0.0;            // the unit of match->lagSamples
+};
+
+[[nodiscard]] QString rawValue(WaveformPlacement::Verdict verdict);
+
+// A peak counts as a place only when it stands at least this many times above the highest
+// correlation anywhere else in the reference.
+inline constexpr double kPlacementMargin = 2.0;
+
+// Files shorter than this always get the search: below it the envelopes' 30 s segments
+// overlap, so their cross-check is no independent evidence.
+inline constexpr double kLongFileSeconds = 360.0;
+
+} // namespace corvale
