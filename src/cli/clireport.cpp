@@ -201,9 +201,8 @@ QJsonObject resultJson(const AppViewModel& session) {
                 analysis->drift.longestUnanchoredSpanSeconds;
             if (analysis->fine)
                 file[QStringLiteral("fine")] = fineJson(*analysis->fine);
-            const bool byWaveform =
-                analysis->placement &&
-                analysis->placement->verdict == WaveformPlacement::Verdict::placed;
+            const bool byWaveform = analysis->placement && analysis->placement->verdict ==
+                                                               WaveformPlacement::Verdict::placed;
             file[QStringLiteral("placedBy")] =
                 byWaveform ? QStringLiteral("waveform") : QStringLiteral("envelopes");
             if (analysis->placement)

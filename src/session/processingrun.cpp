@@ -162,9 +162,9 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
     if (!monoWav)
         startReferenceCopy(referenceWAV);
     if (m_request.settings.preciseAlignment)
-        m_fineReference = FineReference{referenceWAV, m_referenceChannels >= 2,
-                                        std::make_shared<WaveformReference>(
-                                            referenceWAV, m_referenceChannels >= 2)};
+        m_fineReference = FineReference{
+            referenceWAV, m_referenceChannels >= 2,
+            std::make_shared<WaveformReference>(referenceWAV, m_referenceChannels >= 2)};
 
     emit statusMessageChanged(QStringLiteral("Loading reference audio…"));
     m_work->offThread(

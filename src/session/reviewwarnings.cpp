@@ -38,8 +38,7 @@ namespace {
 
 // m:ss, or h:mm:ss from an hour.
 QString clockText(double seconds) {
-    const auto total =
-        std::isfinite(seconds) ? std::max<long long>(std::llround(seconds), 0) : 0;
+    const auto total = std::isfinite(seconds) ? std::max<long long>(std::llround(seconds), 0) : 0;
     const long long hours = total / 3600;
     const long long minutes = (total / 60) % 60;
     const long long s = total % 60;

@@ -266,9 +266,9 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
     const double centre = double(queryStart) + 0.5 * double(queryLength);
     placement.queryStartSeconds = double(queryStart) / rate;
     const auto listenAt = [&](double lag) { return std::max(0.0, (centre + lag) / rate); };
-    placement.listenAtSeconds = listenAt(
-        confident(result.fine) ? fitLagAt(result.fine->fit, centre)
-                               : coarseLagAt(result.offset, result.drift, rate, centre));
+    placement.listenAtSeconds =
+        listenAt(confident(result.fine) ? fitLagAt(result.fine->fit, centre)
+                                        : coarseLagAt(result.offset, result.drift, rate, centre));
 
     std::shared_ptr<WaveformReference> shared = reference.waveform;
     if (!shared)
@@ -290,7 +290,8 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
 
     const double found = placement.match->lagSamples;
     const double agreement = kPlacementAgreementSeconds * rate;
-    if (confident(result.fine) && std::abs(fitLagAt(result.fine->fit, centre) - found) <= agreement) {
+    if (confident(result.fine) &&
+        std::abs(fitLagAt(result.fine->fit, centre) - found) <= agreement) {
         placement.verdict = WaveformPlacement::Verdict::confirmed;
         result.offset.confidenceBand = ConfidenceBand::high;
         return placement;
@@ -300,8 +301,8 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
     OffsetResult offset = result.offset;
     offset.offsetSamples = std::llround(found / double(hop)) * hop;
     offset.offsetSeconds = double(offset.offsetSamples) / rate;
-    const DriftAnalysis drift = engine.analyzeDriftFromEnvelopes(referenceEnvelope, envelope,
-                                                                 offset.offsetSamples, stop);
+    const DriftAnalysis drift =
+        engine.analyzeDriftFromEnvelopes(referenceEnvelope, envelope, offset.offsetSamples, stop);
     offset = withStartCorrection(engine, offset, drift);
     auto fine = fineAlignTrack(engine, wav, channel, reference, envelope, offset, drift,
                                *result.quietMap, stop);

@@ -45,7 +45,7 @@ struct TrackAnalysisResult {
     std::int64_t frameCount = 0;
     // The writer's quiet map of the analysed channel, made in the same read.
     std::shared_ptr<const std::vector<bool>> quietMap;
-    std::optional<FineAlignment> fine; // when asked for and the track was long enough
+    std::optional<FineAlignment> fine;          // when asked for and the track was long enough
     std::optional<WaveformPlacement> placement; // when the whole-reference search ran
 };
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "bandlimit.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -61,7 +60,8 @@ Decimator::Decimator(std::int64_t factor)
 
 void Decimator::emitReady(std::vector<float>& out, std::int64_t available) {
     const auto half = std::int64_t(m_filter.size() / 2);
-    const std::int64_t ready = (available - half - 1) < 0 ? 0 : (available - half - 1) / m_factor + 1;
+    const std::int64_t ready =
+        (available - half - 1) < 0 ? 0 : (available - half - 1) / m_factor + 1;
     if (ready > m_next)
         filterInto(out, ready - m_next);
     // Keep only what the next output still reads.

@@ -39,9 +39,9 @@ private:
 
     std::int64_t m_factor;
     std::vector<float> m_filter;
-    std::vector<float> m_pending;     // input from m_pendingStart on
-    std::int64_t m_pendingStart = 0;  // input index of m_pending[0]; negative: leading zeros
-    std::int64_t m_next = 0;          // the next output's index
+    std::vector<float> m_pending;    // input from m_pendingStart on
+    std::int64_t m_pendingStart = 0; // input index of m_pending[0]; negative: leading zeros
+    std::int64_t m_next = 0;         // the next output's index
     std::int64_t m_inputSeen = 0;
     std::vector<float> m_phases; // scratch: one block's input split into its phases
     std::vector<float> m_block;
