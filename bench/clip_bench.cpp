@@ -151,11 +151,12 @@ int main(int argc, char** argv) {
 
     std::printf("%-12s %9s %12s %12s %10s %-10s %-6s %s\n", "clip", "codec", "true s", "reported s",
                 "error ms", "placedBy", "band", "warnings");
-    int within2ms = 0, within100ms = 0, misplaced = 0;
+    int within2ms = 0, within100ms = 0, misplaced = 0, doubted = 0;
     for (const test::GeneratedClip& c : session->clips) {
         const QJsonObject file = resultOf(c.path);
         const QString name = QFileInfo(c.path).fileName();
-        const QString codec = QString::asprintf("%.1f", c.codecDelaySamples);
+        const QString codec = QString::asprintf(
+            "%.1f", std::abs(c.codecDelaySamples) < 0.05 ? 0.0 : c.codecDelaySamples);
         if (file[QStringLiteral("status")].toString() != QStringLiteral("complete")) {
             ++misplaced;
             std::printf("%-12s %9s %12.6f %12s %10s %-10s %-6s %s\n", qPrintable(name),
@@ -169,24 +170,26 @@ int main(int argc, char** argv) {
             file[QStringLiteral("fine")].toObject()[QStringLiteral("confirmed")].toBool();
         if (std::abs(errorMs) <= 2.0)
             ++within2ms;
-        if (std::abs(errorMs) <= 100.0)
+        if (std::abs(errorMs) <= 100.0) {
             ++within100ms;
-        else
+            doubted += flaggedAsDoubtful(file) ? 1 : 0;
+        } else {
             ++misplaced;
+        }
         std::printf("%-12s %9s %12.6f %12.6f %10.3f %-10s %-6s %s%s\n", qPrintable(name),
                     qPrintable(codec), c.trueOffsetSamples / kRate, reported / kRate, errorMs,
                     qPrintable(text(file, "placedBy")), qPrintable(text(file, "confidenceBand")),
                     qPrintable(warningCodes(file)), fine ? "" : " (coarse)");
     }
 
-    std::printf("\n%-22s %-10s %-6s %-40s %s\n", "impostor", "placedBy", "band", "warnings",
+    std::printf("\n%-22s %-10s %-6s %-46s %s\n", "impostor", "placedBy", "band", "warnings",
                 "verdict");
     int impostorsKept = 0;
     for (const QString& path : {session->otherConversation, session->noise}) {
         const QJsonObject file = resultOf(path);
         const bool kept = flaggedAsDoubtful(file);
         impostorsKept += kept ? 1 : 0;
-        std::printf("%-22s %-10s %-6s %-40s %s\n", qPrintable(QFileInfo(path).fileName()),
+        std::printf("%-22s %-10s %-6s %-46s %s\n", qPrintable(QFileInfo(path).fileName()),
                     qPrintable(text(file, "placedBy")), qPrintable(text(file, "confidenceBand")),
                     qPrintable(warningCodes(file)), kept ? "not placed" : "PLACED");
     }
@@ -196,6 +199,7 @@ int main(int argc, char** argv) {
     std::printf("  within 2 ms:    %d/%d\n", within2ms, count);
     std::printf("  within 0.1 s:   %d/%d\n", within100ms, count);
     std::printf("  misplaced:      %d/%d\n", misplaced, count);
+    std::printf("  placed within 0.1 s but flagged as doubtful: %d/%d\n", doubted, count);
     std::printf("  impostors kept a warning: %d/2\n", impostorsKept);
 
     // In process, on the files as the run converts them.
