@@ -163,27 +163,27 @@ std::optional<double> measureDelay(std::span<const float> decoded, std::span<con
     if (bestScore < 0.5)
         return std::nullopt;
 
-    // Refined on the loudest long block of each third, which must agree.
+    // Refined on the loudest long block of each third; they must agree to a quarter sample.
     std::vector<double> found;
     const std::int64_t third = (to - from) / 3;
     for (int t = 0; t < 3; ++t) {
         const std::int64_t s =
             loudestBlock(clean, from + t * third, from + (t + 1) * third, kFine, kFine / 4);
-        std::int64_t peak = best;
         double score[5];
         for (int k = 0; k < 5; ++k)
             score[k] = correlationAt(decoded, clean, s, kFine, best - 2 + k);
         const int top = int(std::max_element(score + 1, score + 4) - score);
-        peak = best - 2 + top;
         const double a = score[top - 1], b = score[top], d = score[top + 1];
         const double curve = a - 2.0 * b + d;
         if (b < 0.5)
             continue;
-        found.push_back(double(peak) + (curve < 0.0 ? 0.5 * (a - d) / curve : 0.0));
+        found.push_back(double(best - 2 + top) + (curve < 0.0 ? 0.5 * (a - d) / curve : 0.0));
     }
     if (found.empty())
         return std::nullopt;
     std::sort(found.begin(), found.end());
+    if (found.back() - found.front() > 0.25)
+        return std::nullopt;
     return found[found.size() / 2];
 }
 
@@ -283,7 +283,9 @@ QJsonObject argumentsJson(double minutes, int rate, const std::vector<ClipSpec>&
     QJsonArray places;
     for (const ClipSpec& c : clips)
         places.append(QJsonArray{c.startSeconds, c.seconds});
-    return {{QStringLiteral("minutes"), minutes},
+    // Bumped whenever the generator makes other files from the same arguments.
+    return {{QStringLiteral("generator"), 1},
+            {QStringLiteral("minutes"), minutes},
             {QStringLiteral("rate"), rate},
             {QStringLiteral("seed"), qint64(seed)},
             {QStringLiteral("clips"), places}};
