@@ -34,8 +34,8 @@ constexpr std::uint32_t kSeed = 11;
 
 // Clip places spread over the recording: one in each of `count` equal stretches (30 s kept
 // clear at both ends), at a pseudo-random place in it, to the millisecond.
-std::vector<test::ClipSpec> clipPlaces(double recordingSeconds, int count, double seconds) {
-    std::vector<test::ClipSpec> places;
+std::vector<test::ClipPlace> clipPlaces(double recordingSeconds, int count, double seconds) {
+    std::vector<test::ClipPlace> places;
     const double from = 30.0;
     const double stretch = (recordingSeconds - 60.0 - seconds) / std::max(count, 1);
     std::uint32_t state = 2463534242u;

@@ -278,10 +278,10 @@ std::optional<double> writeMeasured(const QString& path, std::span<const float> 
                         clean.first(std::min(clean.size(), std::size_t(kMeasureSeconds * rate))));
 }
 
-QJsonObject argumentsJson(double minutes, int rate, const std::vector<ClipSpec>& clips,
+QJsonObject argumentsJson(double minutes, int rate, const std::vector<ClipPlace>& clips,
                           std::uint32_t seed) {
     QJsonArray places;
-    for (const ClipSpec& c : clips)
+    for (const ClipPlace& c : clips)
         places.append(QJsonArray{c.startSeconds, c.seconds});
     // Bumped whenever the generator makes other files from the same arguments.
     return {{QStringLiteral("generator"), 1},
@@ -354,7 +354,8 @@ bool saveSession(const QDir& dir, const QJsonObject& arguments, const ClipSessio
 } // namespace
 
 std::optional<ClipSession> makeClipSession(const QString& folder, double minutes, int rate,
-                                           const std::vector<ClipSpec>& clips, std::uint32_t seed) {
+                                           const std::vector<ClipPlace>& clips,
+                                           std::uint32_t seed) {
     const QDir dir(folder);
     const QJsonObject arguments = argumentsJson(minutes, rate, clips, seed);
     if (auto cached = loadSession(dir, arguments))

@@ -38,7 +38,7 @@ bool convertAsRun(const QString& input, const QString& wav, int rate, double sec
                                                  std::span<const float> clean,
                                                  std::int64_t maxLag = 4096);
 
-struct ClipSpec {
+struct ClipPlace {
     double startSeconds; // in the participant's recording
     double seconds;
 };
@@ -67,7 +67,7 @@ struct ClipSession {
 // microphone, over a little room noise, on a clock 60 ppm off the reference's.
 [[nodiscard]] std::optional<ClipSession> makeClipSession(const QString& folder, double minutes,
                                                          int rate,
-                                                         const std::vector<ClipSpec>& clips,
+                                                         const std::vector<ClipPlace>& clips,
                                                          std::uint32_t seed);
 
 } // namespace corvale::test

@@ -66,21 +66,21 @@ TEST(ClipSessionTest, TruthHoldsAsTheRunSeesIt) {
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
     constexpr int kRate = 16000;
-    const std::vector<test::ClipSpec> specs{
+    const std::vector<test::ClipPlace> places{
         {61.0, 20.0}, {300.5, 15.0}, {903.25, 30.0}, {1500.0, 10.0}, {1770.0, 20.0}};
     QElapsedTimer timer;
     timer.start();
     const auto session =
-        test::makeClipSession(temp.filePath(QStringLiteral("session")), 30.0, kRate, specs, 7);
+        test::makeClipSession(temp.filePath(QStringLiteral("session")), 30.0, kRate, places, 7);
     ASSERT_TRUE(session);
     std::printf("generated 30 min at %d Hz in %.1f s\n", kRate, double(timer.elapsed()) / 1000.0);
     std::printf("reference delay %.3f samples\n", session->referenceDelaySamples);
     EXPECT_EQ(session->rate, kRate);
-    ASSERT_EQ(session->clips.size(), specs.size());
+    ASSERT_EQ(session->clips.size(), places.size());
     EXPECT_TRUE(QFileInfo::exists(session->otherConversation));
     EXPECT_TRUE(QFileInfo::exists(session->noise));
     const auto again =
-        test::makeClipSession(temp.filePath(QStringLiteral("session")), 30.0, kRate, specs, 7);
+        test::makeClipSession(temp.filePath(QStringLiteral("session")), 30.0, kRate, places, 7);
     ASSERT_TRUE(again);
     EXPECT_EQ(again->clips.back().trueOffsetSamples, session->clips.back().trueOffsetSamples);
 
