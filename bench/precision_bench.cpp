@@ -17,6 +17,7 @@
 #include "audio/audiooutputwriter.h"
 #include "benchsupport.h"
 #include "session/trackanalysis.h"
+#include "support/clipsession.h"
 #include "support/wavfile.h"
 
 #include <QCoreApplication>
@@ -25,7 +26,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sndfile.h>
@@ -59,38 +59,6 @@ const Track kTracks[] = {
     {"carol", 2.5 * kRate + 0.5, 120.0, "wav", 5.0},
     {"dan", 11.0371 * kRate + 0.13, -85.0, "aac", 0.0},
 };
-
-bool run(const QString& program, const QStringList& args, QByteArray* out = nullptr) {
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(-1);
-    if (out)
-        *out = p.readAllStandardOutput();
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program),
-                     p.readAllStandardError().left(2000).constData());
-        return false;
-    }
-    return true;
-}
-
-std::vector<float> readAll(const QString& path, int* rate = nullptr) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!f)
-        return {};
-    std::vector<float> interleaved(std::size_t(info.frames) * std::size_t(info.channels));
-    sf_readf_float(f, interleaved.data(), info.frames);
-    sf_close(f);
-    if (rate)
-        *rate = info.samplerate;
-    if (info.channels == 1)
-        return interleaved;
-    std::vector<float> mono(std::size_t(info.frames));
-    for (sf_count_t i = 0; i < info.frames; ++i)
-        mono[std::size_t(i)] = interleaved[std::size_t(i * info.channels)];
-    return mono;
-}
 
 // The clean voices and their mix, written 5 minutes at a time (the generator works on whole
 // lists). Voice files start kLeadSeconds before the reference.
@@ -126,26 +94,13 @@ bool makeVoices(const QString& folder, double minutes) {
 // the clean voice (which starts kLeadSeconds before the reference).
 std::vector<float> recordTrack(const std::vector<float>& voice, const Track& t, double seconds,
                                std::uint32_t seed) {
-    const double ratio = 1.0 + t.ppm * 1e-6;
     const auto count = std::int64_t(seconds * kRate);
-    std::vector<float> out(static_cast<std::size_t>(count));
-    const auto at = [&](std::int64_t k) {
-        return k >= 0 && k < std::ssize(voice) ? voice[std::size_t(k)] : 0.0f;
-    };
-    double sumSquares = 0.0;
-    for (std::int64_t i = 0; i < count; ++i) {
-        const double x = t.startSamples + double(i) * ratio + kLeadSeconds * kRate;
-        const auto k = std::int64_t(std::floor(x));
-        const double u = x - double(k);
-        const double p0 = at(k - 1), p1 = at(k), p2 = at(k + 1), p3 = at(k + 2);
-        const double v =
-            p1 + 0.5 * u *
-                     (p2 - p0 +
-                      u * (2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3 + u * (3.0 * (p1 - p2) + p3 - p0)));
-        out[std::size_t(i)] = float(v);
-        sumSquares += v * v;
-    }
+    std::vector<float> out = test::recordOnClock(voice, t.startSamples + kLeadSeconds * kRate,
+                                                 1.0 + t.ppm * 1e-6, count);
     if (t.snrDb > 0.0) {
+        double sumSquares = 0.0;
+        for (const float v : out)
+            sumSquares += double(v) * v;
         const double rms = std::sqrt(sumSquares / double(std::max<std::int64_t>(count, 1)));
         std::mt19937 rng(seed);
         std::normal_distribution<float> noise(0.0f, float(rms / std::pow(10.0, t.snrDb / 20.0)));
@@ -176,15 +131,18 @@ QStringList makeInputs(const QString& folder, double minutes) {
     // The reference: the mix from kLeadSeconds on, for the session's length plus a minute.
     const QString trim = QString::number(kLeadSeconds);
     const QString length = QString::number(minutes * 60.0 + 60.0);
-    if (!run(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-ss", trim, "-t", length, "-i",
-                                        mixWav, "-c:a", "aac", "-b:a", "96k", paths[0]}) ||
-        !run(QStringLiteral("ffmpeg"),
-             {"-y", "-loglevel", "error", "-ss", trim, "-t", length, "-i", mixWav, "-af",
-              "highpass=f=300,lowpass=f=3400", "-ar", "8000", "-c:a", "pcm_s16le", paths[1]}))
+    if (!test::runProgram(QStringLiteral("ffmpeg"),
+                          {"-y", "-loglevel", "error", "-ss", trim, "-t", length, "-i", mixWav,
+                           "-c:a", "aac", "-b:a", "96k", paths[0]}) ||
+        !test::runProgram(QStringLiteral("ffmpeg"),
+                          {"-y", "-loglevel", "error", "-ss", trim, "-t", length, "-i", mixWav,
+                           "-af", "highpass=f=300,lowpass=f=3400", "-ar", "8000", "-c:a",
+                           "pcm_s16le", paths[1]}))
         return {};
     for (int v = 0; v < 4; ++v) {
         const Track& t = kTracks[v];
-        const auto voice = readAll(QDir(folder).filePath(QStringLiteral("voice%1.wav").arg(v)));
+        const auto voice =
+            test::readMono(QDir(folder).filePath(QStringLiteral("voice%1.wav").arg(v)));
         const double seconds = minutes * 60.0 - 30.0;
         const auto track = recordTrack(voice, t, seconds, 31 + std::uint32_t(v));
         const QString wav =
@@ -196,8 +154,9 @@ QStringList makeInputs(const QString& folder, double minutes) {
             const QStringList codec = QLatin1String(t.codec) == QLatin1String("aac")
                                           ? QStringList{"-c:a", "aac", "-b:a", "128k"}
                                           : QStringList{"-c:a", "libmp3lame", "-b:a", "128k"};
-            if (!run(QStringLiteral("ffmpeg"), QStringList{"-y", "-loglevel", "error", "-i", wav} +
-                                                   codec + QStringList{paths[2 + v]}))
+            if (!test::runProgram(QStringLiteral("ffmpeg"),
+                                  QStringList{"-y", "-loglevel", "error", "-i", wav} + codec +
+                                      QStringList{paths[2 + v]}))
                 return {};
             QFile::remove(wav);
         }
@@ -294,22 +253,6 @@ Errors measure(const std::vector<float>& output, const std::vector<float>& voice
     return e;
 }
 
-// Converts as the run does: 16-bit mono WAV at the run's rate, AAC edit lists ignored.
-bool convert(const QString& input, const QString& wav) {
-    QStringList args{"-y", "-loglevel", "error"};
-    if (input.endsWith(QStringLiteral(".m4a")))
-        args << "-ignore_editlist"
-             << "1";
-    args << "-i" << input << "-map"
-         << "0:a:0"
-         << "-ar" << QString::number(kRate) << "-filter:a"
-         << "pan=mono|c0=c0"
-         << "-c:a"
-         << "pcm_s16le"
-         << "-vn" << wav;
-    return run(QStringLiteral("ffmpeg"), args);
-}
-
 // The fitted clock as the designed writer's drift anchors: the start to the sample, then an
 // anchor every time the clock has moved by another `step` samples.
 SyncPart correctionsPart(const QString& wav, const FineAlignment& fine, std::int64_t step) {
@@ -354,8 +297,9 @@ int main(int argc, char** argv) {
     const QString folder = QFileInfo(inputs.front()).absolutePath();
     std::vector<std::vector<float>> voices;
     for (int v = 0; v < 4; ++v)
-        voices.push_back(readAll(QDir(folder).filePath(QStringLiteral("voice%1.wav").arg(v))));
-    const auto mix = readAll(QDir(folder).filePath(QStringLiteral("mix.wav")));
+        voices.push_back(
+            test::readMono(QDir(folder).filePath(QStringLiteral("voice%1.wav").arg(v))));
+    const auto mix = test::readMono(QDir(folder).filePath(QStringLiteral("mix.wav")));
 
     bool allMet = true;
     for (int session = 0; session < 2; ++session) {
@@ -376,7 +320,7 @@ int main(int argc, char** argv) {
         QByteArray json;
         QElapsedTimer timer;
         timer.start();
-        if (!run(QStringLiteral(CORVALE_SYNC_BINARY), runArgs, &json))
+        if (!test::runProgram(QStringLiteral(CORVALE_SYNC_BINARY), runArgs, &json))
             return 1;
         std::printf("\n== session %d: reference %s, %.0f min, run %.1f s\n", session,
                     qPrintable(QFileInfo(reference).fileName()), minutes,
@@ -388,11 +332,12 @@ int main(int argc, char** argv) {
             QDir(out).filePath(QFileInfo(reference).completeBaseName() + QStringLiteral(".wav"));
         if (!QFileInfo::exists(copy)) {
             copy = QDir(out).filePath(QStringLiteral("reference-at-run-rate.wav"));
-            if (!run(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-i", reference, "-ar",
-                                                QString::number(kRate), "-c:a", "pcm_s16le", copy}))
+            if (!test::runProgram(QStringLiteral("ffmpeg"),
+                                  {"-y", "-loglevel", "error", "-i", reference, "-ar",
+                                   QString::number(kRate), "-c:a", "pcm_s16le", copy}))
                 return 1;
         }
-        const auto referenceCopy = readAll(copy);
+        const auto referenceCopy = test::readMono(copy);
         std::vector<double> delays;
         for (std::int64_t at = 60 * kRate;
              at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
@@ -411,7 +356,7 @@ int main(int argc, char** argv) {
         for (int v = 0; v < 4; ++v) {
             const QJsonObject file = files[v].toObject();
             const QString output = file[QStringLiteral("outputs")].toArray().first().toString();
-            const auto written = readAll(output);
+            const auto written = test::readMono(output);
             Errors e = measure(written, voices[std::size_t(v)], delay);
             const double p50 = percentile(e.ms, 0.5);
             const double p95 = percentile(e.ms, 0.95);
@@ -439,12 +384,12 @@ int main(int argc, char** argv) {
         "\n== in process, AAC reference: fine stage cost, and both ways to follow a clock\n");
     const SyncEngine engine(kRate);
     const QString referenceWav = QDir(work).filePath(QStringLiteral("ref-converted.wav"));
-    if (!convert(inputs[0], referenceWav))
+    if (!test::convertAsRun(inputs[0], referenceWav, kRate))
         return 1;
     const auto envelope = loadReferenceEnvelope(engine, referenceWav, false, {});
     if (!envelope)
         return 1;
-    const auto referenceCopy = readAll(referenceWav);
+    const auto referenceCopy = test::readMono(referenceWav);
     std::vector<double> delays;
     for (std::int64_t at = 60 * kRate;
          at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
@@ -457,7 +402,7 @@ int main(int argc, char** argv) {
                 "resampled p50/p95/max ms", "corrections p50/p95/max ms");
     for (int v = 0; v < 4; ++v) {
         const QString wav = QDir(work).filePath(QStringLiteral("track%1.wav").arg(v));
-        if (!convert(inputs[2 + v], wav))
+        if (!test::convertAsRun(inputs[2 + v], wav, kRate))
             return 1;
         QElapsedTimer t;
         t.start();
@@ -489,8 +434,8 @@ int main(int argc, char** argv) {
         if (!small.write({correctionsPart(wav, f, small.silenceWindowSamples)}, outB))
             return 1;
         const double correctSeconds = double(w.nsecsElapsed()) / 1e9;
-        const Errors a = measure(readAll(outA), voices[std::size_t(v)], delay);
-        const Errors b = measure(readAll(outB), voices[std::size_t(v)], delay);
+        const Errors a = measure(test::readMono(outA), voices[std::size_t(v)], delay);
+        const Errors b = measure(test::readMono(outB), voices[std::size_t(v)], delay);
         const auto fmt = [](const Errors& e) {
             const double mx = e.ms.empty() ? 0.0 : *std::max_element(e.ms.begin(), e.ms.end());
             return QString::asprintf("%.3f/%.3f/%.3f lost %d", percentile(e.ms, 0.5),
