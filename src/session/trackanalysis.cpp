@@ -108,7 +108,9 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     // Track frames whose window and search range lie inside the reference, by the start offset.
     const std::int64_t lag = offset.offsetSamples;
     const std::int64_t firstFrame = std::max<std::int64_t>(0, (radius - lag + hop - 1) / hop);
-    const std::int64_t endFrame = (referenceFrames - radius - lag) / hop;
+    // The windows are counted over the part of the track on the reference, not the reference.
+    const std::int64_t endFrame =
+        std::min<std::int64_t>((referenceFrames - radius - lag) / hop, std::ssize(trackEnvelope));
     const double alignedSeconds =
         double(std::max<std::int64_t>(endFrame - firstFrame, 0) * hop) / rate;
     const std::int64_t count =
@@ -177,7 +179,8 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         }
     }
     const double tolerance = agreementTolerance(rate);
-    fine.fit = fitClock(measured, tolerance);
+    const double sideSpan = 2.0 * double(window);
+    fine.fit = fitClock(measured, tolerance, sideSpan);
 
     // A clock that drifts by a sample or more across one window smears its correlation peak;
     // measured again on the reference's clock, each window gives the lag at its centre.
@@ -203,7 +206,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
             if (m.value())
                 again.push_back(*m.value());
         }
-        fine.fit = fitClock(again, tolerance);
+        fine.fit = fitClock(again, tolerance, sideSpan);
     }
 
     // Narrow a break down by measuring halfway between its sides until it lies within about

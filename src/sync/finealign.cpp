@@ -133,7 +133,8 @@ double agreementTolerance(double sampleRate) {
     return std::max(1.5, kAgreementMs * 1e-3 * sampleRate);
 }
 
-ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance) {
+ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance,
+                  double minimumSideSpan) {
     ClockFit fit;
     fit.windowsMeasured = int(measurements.size());
     if (measurements.size() < 2)
@@ -163,7 +164,11 @@ ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance
             latest(measurements, first->members) < earliest(measurements, second->members);
         const bool secondEarlier =
             latest(measurements, second->members) < earliest(measurements, first->members);
-        if (firstEarlier || secondEarlier) {
+        const auto spans = [&](const Candidate& c) {
+            return latest(measurements, c.members) - earliest(measurements, c.members) >=
+                   minimumSideSpan;
+        };
+        if ((firstEarlier || secondEarlier) && spans(*first) && spans(*second)) {
             const Candidate& early = firstEarlier ? *first : *second;
             const Candidate& late = firstEarlier ? *second : *first;
             const double from = latest(measurements, early.members);

@@ -49,10 +49,13 @@ inline constexpr double kAgreementMs = 0.3;
 
 // Robust fit of the measurements: the line through two of them that most others agree with,
 // refined by least squares over its agreeing windows; then, when at least three of the rest
-// agree with a second line and the two groups follow each other in time, a break between
-// them. Slopes beyond ±2000 ppm are not considered. Fewer than two measurements give an empty,
-// unconfident fit with only windowsMeasured set.
-[[nodiscard]] ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance);
+// agree with a second line, the two groups follow each other in time and each spans at least
+// minimumSideSpan track samples (overlapping windows share their audio, so three of them
+// close together are not three witnesses), a break between them. Slopes beyond ±2000 ppm are
+// not considered. Fewer than two measurements give an empty, unconfident fit with only
+// windowsMeasured set.
+[[nodiscard]] ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance,
+                                double minimumSideSpan = 0.0);
 
 // Which segment of a two-segment fit a measurement agrees with (0 or 1); none when it agrees
 // with neither or both.

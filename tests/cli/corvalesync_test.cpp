@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the corvale-sync binary end to end with the real ffmpeg.
 #include "demo/speechgen.h"
+#include "support/clipsession.h"
 #include "support/qtprinters.h"
 #include "support/testenv.h"
 #include "support/wavfile.h"
@@ -344,4 +345,48 @@ TEST_F(CorvaleSync, ReportsReadWellWhenThingsGoWrong) {
                   .toArray()
                   .size(),
               1);
+}
+
+TEST_F(CorvaleSync, ShortClipsAreFoundInTheWholeReferenceAndStrangersNowhere) {
+    // Clips of a participant's own recording (another microphone, MP3 or WAV, a clock 60 ppm
+    // off) against the AAC mix of a 30-minute conversation, plus a voice from another
+    // conversation and room noise.
+    const auto session =
+        makeClipSession(path(QStringLiteral("session")), 30.0, kRate,
+                        {{130.25, 10.0}, {611.7, 20.0}, {1195.0, 60.0}, {1502.5, 10.0}}, 5);
+    ASSERT_TRUE(session);
+    QStringList args{QStringLiteral("--json"), QStringLiteral("-o"), path(QStringLiteral("out")),
+                     session->reference};
+    for (const GeneratedClip& clip : session->clips)
+        args << clip.path;
+    args << session->otherConversation << session->noise;
+    const Outcome outcome = run(args);
+    const QJsonArray files =
+        QJsonDocument::fromJson(outcome.out.toUtf8()).object()[QStringLiteral("files")].toArray();
+    ASSERT_EQ(files.size(), qsizetype(session->clips.size()) + 2) << outcome.err.toStdString();
+
+    for (std::size_t i = 0; i < session->clips.size(); ++i) {
+        const QJsonObject file = files[qsizetype(i)].toObject();
+        const QJsonObject fine = file[QStringLiteral("fine")].toObject();
+        const QJsonObject search = file[QStringLiteral("waveformSearch")].toObject();
+        SCOPED_TRACE(QFileInfo(session->clips[i].path).fileName().toStdString());
+        EXPECT_TRUE(fine[QStringLiteral("confirmed")].toBool());
+        EXPECT_NEAR(fine[QStringLiteral("offsetSamples")].toDouble(),
+                    session->clips[i].trueOffsetSamples, 0.002 * kRate);
+        EXPECT_TRUE(file[QStringLiteral("warnings")].toArray().isEmpty());
+        EXPECT_NE(search[QStringLiteral("verdict")].toString(), QStringLiteral("notPlaced"));
+        EXPECT_EQ(file[QStringLiteral("placedBy")].toString(),
+                  search[QStringLiteral("verdict")] == QStringLiteral("placed")
+                      ? QStringLiteral("waveform")
+                      : QStringLiteral("envelopes"));
+    }
+    for (qsizetype i = files.size() - 2; i < files.size(); ++i) {
+        const QJsonObject file = files[i].toObject();
+        SCOPED_TRACE(file[QStringLiteral("input")].toString().toStdString());
+        EXPECT_EQ(file[QStringLiteral("placedBy")].toString(), QStringLiteral("envelopes"));
+        EXPECT_EQ(file[QStringLiteral("waveformSearch")].toObject()[QStringLiteral("verdict")],
+                  QStringLiteral("notPlaced"));
+        EXPECT_FALSE(file[QStringLiteral("warnings")].toArray().isEmpty());
+    }
+    EXPECT_EQ(outcome.exitCode, 0);
 }
