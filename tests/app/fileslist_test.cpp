@@ -176,8 +176,16 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
     EXPECT_TRUE(row->popover()->showsDriftPlot());
     EXPECT_EQ(row->popover()->width(), 320);
     EXPECT_TRUE(row->richToolTip().contains(QStringLiteral("data:image/png;base64,")));
+    EXPECT_FALSE(row->richToolTip().contains(QStringLiteral("whole reference")));
     row->warningButton()->click();
     ASSERT_TRUE(waitUntil([&] { return !row->showingWarnings(); }, 2000));
+    // A file the waveform search placed says so, with or without a drift chart.
+    SyncResult found = clean;
+    found.placedByWaveformSearch = true;
+    item->setStatus(ProcessingStatus::complete(found));
+    EXPECT_TRUE(row->richToolTip().contains(QStringLiteral("whole reference")));
+    item->setStatus(ProcessingStatus::complete(clean));
+    EXPECT_TRUE(row->richToolTip().isEmpty());
 
     // Removing works through the row unless a run is under way.
     row->setRunUnderWay(true);

@@ -390,3 +390,34 @@ TEST_F(CorvaleSync, ShortClipsAreFoundInTheWholeReferenceAndStrangersNowhere) {
     }
     EXPECT_EQ(outcome.exitCode, 0);
 }
+
+TEST_F(CorvaleSync, AClipWhoseLoudestPartTheReferenceHoldsTwiceIsFlagged) {
+    // An ad read played twice in the call. The clip's loudest seconds are that ad, which fits
+    // both places equally well: the search cannot vouch for the place the envelopes found.
+    const auto voices = demo::conversation(2, 300.0, kRate, 21);
+    const auto mix = demo::mix(voices, 0.4f);
+    const auto ad = demo::excerpt(mix, 40 * kRate, 20 * kRate);
+    std::vector<float> reference(mix.begin(), mix.begin() + 120 * kRate);
+    reference.insert(reference.end(), ad.begin(), ad.end());
+    reference.insert(reference.end(), mix.begin() + 120 * kRate, mix.end());
+    std::vector<float> clip = demo::excerpt(reference, 80 * kRate, 80 * kRate);
+    for (std::size_t i = 40 * kRate; i < 60 * kRate; ++i)
+        clip[i] *= 2.0f;
+    ASSERT_TRUE(writeWav(path("call.wav"), reference, 1, kRate));
+    ASSERT_TRUE(writeWav(path("clip.wav"), clip, 1, kRate));
+    const Outcome outcome = run({QStringLiteral("--json"), QStringLiteral("-o"), path("out"),
+                                 path("call.wav"), path("clip.wav")});
+    const QJsonObject file = QJsonDocument::fromJson(outcome.out.toUtf8())
+                                 .object()[QStringLiteral("files")]
+                                 .toArray()[0]
+                                 .toObject();
+    const QJsonObject search = file[QStringLiteral("waveformSearch")].toObject();
+    EXPECT_EQ(search[QStringLiteral("verdict")], QStringLiteral("notPlaced"));
+    EXPECT_LT(search[QStringLiteral("margin")].toDouble(), 1.2);
+    EXPECT_EQ(file[QStringLiteral("placedBy")], QStringLiteral("envelopes"));
+    QStringList codes;
+    for (const QJsonValue& w : file[QStringLiteral("warnings")].toArray())
+        codes << w[QStringLiteral("code")].toString();
+    EXPECT_EQ(codes, QStringList{QStringLiteral("PLACEMENT_NOT_CONFIRMED")});
+    EXPECT_EQ(outcome.exitCode, 0);
+}

@@ -84,4 +84,9 @@ TEST(ReviewWarnings, UnconfirmedAlignmentNamesWhereToListen) {
     EXPECT_TRUE(alignmentNotConfirmedWarning(-3.0).message.contains(QStringLiteral("0:00")));
     EXPECT_TRUE(
         alignmentNotConfirmedWarning(std::nan("")).message.contains(QStringLiteral("0:00")));
+    EXPECT_EQ(placementNotConfirmedWarning(3725.0),
+              (SyncWarning{QStringLiteral("PLACEMENT_NOT_CONFIRMED"),
+                           QStringLiteral("This file could not be found with certainty in the "
+                                          "reference \u2014 listen around 1:02:05 to check its "
+                                          "sync in your DAW.")}));
 }

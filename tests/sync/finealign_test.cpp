@@ -148,6 +148,19 @@ TEST(FitClock, FindsABreakWhereARecorderDroppedABlock) {
     EXPECT_FALSE(segmentAgreeing(fit, at(500.0, 1000.0), 2.0));
 }
 
+TEST(FitClock, OverlappingWindowsBunchedTogetherAreNoSideOfABreak) {
+    // A 10 s clip: windows 3 s long every 0.5 s. The first four share a stray lag 1.3 s off.
+    std::vector<LagMeasurement> m;
+    for (int i = 0; i < 14; ++i)
+        m.push_back(at(1.5 + 0.5 * i, i < 4 ? -20800.0 : 0.0));
+    const double window = 3.0 * kRate;
+    EXPECT_EQ(fitClock(m, agreementTolerance(kRate)).segments.size(), 2u);
+    const ClockFit fit = fitClock(m, agreementTolerance(kRate), 2.0 * window);
+    ASSERT_EQ(fit.segments.size(), 1u);
+    EXPECT_NEAR(fit.segments[0].lagAtZero, 0.0, 1e-9);
+    EXPECT_EQ(fit.windowsAgreeing, 10);
+}
+
 TEST(FitClock, UnrelatedAudioNeverGivesAConfidentFit) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> anywhere(-23200.0, 23200.0); // ±1.45 s
