@@ -24,11 +24,9 @@ Result<std::shared_ptr<const SearchReference>> WaveformReference::get(const Sync
     WindowReader reader;
     if (auto opened = reader.open(m_wav, mix, 0, chunk); !opened)
         return opened.error();
-    auto reference = std::make_shared<SearchReference>();
-    reference->factor = searchDecimation(engine.sampleRate());
-    reference->rate = engine.sampleRate() / double(reference->factor);
+    auto reference = std::make_shared<SearchReference>(searchReferenceFor(engine.sampleRate()));
     reference->samples.reserve(std::size_t(reader.frames() / reference->factor + 1));
-    Decimator decimator(reference->factor);
+    Decimator decimator(reference->factor, reference->presum);
     for (std::int64_t at = 0; at < reader.frames(); at += chunk) {
         if (stop.stop_requested())
             return CorvaleError::cancelled();

@@ -51,8 +51,9 @@ float taper(std::size_t i, std::size_t n) {
     return float(0.5 - 0.5 * std::cos(std::numbers::pi * (double(fromEdge) + 0.5) / double(ramp)));
 }
 
-Decimator::Decimator(std::int64_t factor)
-    : m_factor(std::max<std::int64_t>(factor, 1)), m_filter(decimationFilter(m_factor)) {
+Decimator::Decimator(std::int64_t factor, std::int64_t presum)
+    : m_presum(presum >= 1 && factor % presum == 0 ? presum : 1),
+      m_factor(std::max<std::int64_t>(factor / m_presum, 1)), m_filter(decimationFilter(m_factor)) {
     const auto half = std::int64_t(m_filter.size() / 2);
     m_pending.assign(std::size_t(half), 0.0f);
     m_pendingStart = -half;
@@ -109,12 +110,54 @@ void Decimator::filterInto(std::vector<float>& out, std::int64_t count) {
 }
 
 void Decimator::push(std::span<const float> chunk, std::vector<float>& out) {
+    if (m_presum == 1) {
+        pushFiltered(chunk, out);
+        return;
+    }
+    const float scale = 1.0f / float(m_presum);
+    std::size_t i = 0;
+    m_groups.clear();
+    // Finish the group a previous chunk began, then whole groups straight from the chunk.
+    while (m_groupFill > 0 && i < chunk.size()) {
+        m_groupSum += chunk[i++];
+        if (++m_groupFill == m_presum) {
+            m_groups.push_back(m_groupSum * scale);
+            m_groupSum = 0.0f;
+            m_groupFill = 0;
+        }
+    }
+    const auto b = std::size_t(m_presum);
+    const std::size_t whole = (chunk.size() - i) / b;
+    const std::size_t first = m_groups.size();
+    m_groups.resize(first + whole);
+    float* groups = m_groups.data() + first;
+    const float* in = chunk.data() + i;
+    for (std::size_t g = 0; g < whole; ++g) {
+        float sum = 0.0f;
+        for (std::size_t k = 0; k < b; ++k)
+            sum += in[g * b + k];
+        groups[g] = sum * scale;
+    }
+    for (i += whole * b; i < chunk.size(); ++i) {
+        m_groupSum += chunk[i];
+        ++m_groupFill;
+    }
+    pushFiltered(m_groups, out);
+}
+
+void Decimator::pushFiltered(std::span<const float> chunk, std::vector<float>& out) {
     m_pending.insert(m_pending.end(), chunk.begin(), chunk.end());
     m_inputSeen += std::int64_t(chunk.size());
     emitReady(out, m_pendingStart + std::int64_t(m_pending.size()));
 }
 
 void Decimator::finish(std::vector<float>& out) {
+    if (m_groupFill > 0) { // a last, partial group: the samples past the end count as zeros
+        const float last = m_groupSum / float(m_presum);
+        m_groupFill = 0;
+        m_groupSum = 0.0f;
+        pushFiltered(std::span(&last, 1), out);
+    }
     // Outputs exist for input samples 0, factor, … below the input's length; what lies past
     // the end reads as zeros.
     const std::int64_t outputs = (m_inputSeen + m_factor - 1) / m_factor;
@@ -123,8 +166,8 @@ void Decimator::finish(std::vector<float>& out) {
     m_pending.clear();
 }
 
-std::vector<float> decimate(std::span<const float> in, std::int64_t factor) {
-    Decimator d(factor);
+std::vector<float> decimate(std::span<const float> in, std::int64_t factor, std::int64_t presum) {
+    Decimator d(factor, presum);
     std::vector<float> out;
     out.reserve(in.size() / std::size_t(d.factor()) + 1);
     d.push(in, out);

@@ -23,8 +23,10 @@ public:
 private:
     void transform(std::span<std::complex<float>> data, bool inverse) const;
 
+    static constexpr std::size_t kCacheBlock = std::size_t{1} << 12;
+
     std::size_t m_size;
-    std::vector<std::complex<float>> m_twiddles; // e^{-2πik/size}, k < size/2
+    std::vector<std::complex<float>> m_twiddles; // per span: e^{-iπk/half}, k < half
     std::vector<std::size_t> m_bitReversed;
 };
 

@@ -12,7 +12,7 @@
 namespace corvale {
 namespace {
 
-constexpr double kSearchRate = 4800.0;
+constexpr double kSearchRate = 4000.0;
 constexpr double kLowHz = 150.0;
 constexpr double kHighHz = 2000.0;
 constexpr double kMinimumQuerySeconds = 1.0;
@@ -58,8 +58,18 @@ struct PeakTracker {
 
 } // namespace
 
-std::int64_t searchDecimation(double sampleRate) {
-    return std::max<std::int64_t>(std::int64_t(sampleRate / kSearchRate), 1);
+SearchReference searchReferenceFor(double sampleRate) {
+    SearchReference reference;
+    reference.factor = std::max<std::int64_t>(std::int64_t(sampleRate / kSearchRate), 1);
+    // A factor with a divisor of 4 or 3 lets most of the work run at a lower rate (44.1 kHz
+    // goes to 4.9 kHz rather than 4.0).
+    if (reference.factor >= 6) {
+        while (reference.factor % 4 != 0 && reference.factor % 3 != 0)
+            --reference.factor;
+        reference.presum = reference.factor % 4 == 0 ? 4 : 3;
+    }
+    reference.rate = sampleRate > 0.0 ? sampleRate / double(reference.factor) : 0.0;
+    return reference;
 }
 
 std::optional<WaveformMatch> searchWaveform(const SearchReference& reference,
@@ -68,7 +78,7 @@ std::optional<WaveformMatch> searchWaveform(const SearchReference& reference,
     const double rate = reference.rate;
     if (!(rate > 0.0))
         return std::nullopt;
-    const std::vector<float> query = decimate(fullQuery, reference.factor);
+    const std::vector<float> query = decimate(fullQuery, reference.factor, reference.presum);
     const auto w = std::int64_t(query.size());
     const auto m = std::int64_t(reference.samples.size());
     if (double(w) < kMinimumQuerySeconds * rate || w > m ||

@@ -18,11 +18,13 @@ namespace corvale {
 struct SearchReference {
     std::vector<float> samples;
     std::int64_t factor = 1; // input samples per sample kept
+    std::int64_t presum = 1; // the Decimator's presum
     double rate = 0.0;       // of samples
 };
 
-// Decimation factor that brings sampleRate to between about 4 and 8 kHz (1 below 8 kHz).
-[[nodiscard]] std::int64_t searchDecimation(double sampleRate);
+// An empty reference with the decimation for sampleRate: a factor that brings it to about
+// 4–5 kHz (none below 8 kHz), presummed by 4 or 3 where the factor allows.
+[[nodiscard]] SearchReference searchReferenceFor(double sampleRate);
 
 struct WaveformMatch {
     // Reference sample (at the input's rate) that the query's first sample lines up with,

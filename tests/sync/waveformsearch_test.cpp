@@ -48,10 +48,8 @@ TEST(WaveformSearch, FindsAVoiceInTheMixAndNothingInUnrelatedAudio) {
     constexpr double kRate = 16000.0;
     const auto voices = demo::conversation(3, 600.0, kRate, 61, 0);
     const auto mix = demo::mix(voices, 0.6f);
-    SearchReference reference;
-    reference.factor = searchDecimation(kRate);
-    reference.rate = kRate / double(reference.factor);
-    reference.samples = decimate(mix, reference.factor);
+    SearchReference reference = searchReferenceFor(kRate);
+    reference.samples = decimate(mix, reference.factor, reference.presum);
 
     // Voice 1 from 98.3 s on, through another microphone (a first-order high-pass), with
     // hiss, on a clock 150 ppm slow; 8 s of it, taken 2 s into the clip.
