@@ -203,19 +203,8 @@ std::optional<double> lagAt(const std::vector<float>& output, const std::vector<
 
 // Start of the loudest second of clean within [from, from + 30 s).
 std::int64_t loudestSecond(const std::vector<float>& clean, std::int64_t from) {
-    std::int64_t best = from;
-    double bestEnergy = -1.0;
-    for (std::int64_t s = from; s + kRate <= from + 30 * kRate && s + kRate <= std::ssize(clean);
-         s += kRate / 4) {
-        double e = 0.0;
-        for (std::int64_t i = s; i < s + kRate; i += 8)
-            e += double(clean[std::size_t(i)]) * clean[std::size_t(i)];
-        if (e > bestEnergy) {
-            bestEnergy = e;
-            best = s;
-        }
-    }
-    return best;
+    return test::loudestBlock(clean, from, std::min(from + 30 * kRate, std::ssize(clean)), kRate,
+                              kRate / 4);
 }
 
 struct Errors {

@@ -104,7 +104,8 @@ double correlationAt(std::span<const float> decoded, std::span<const float> clea
     return aa > 0.0 && bb > 0.0 ? ab / std::sqrt(aa * bb) : 0.0;
 }
 
-// Start of the loudest block of clean in [from, to - length], on a grid of step.
+} // namespace
+
 std::int64_t loudestBlock(std::span<const float> clean, std::int64_t from, std::int64_t to,
                           std::int64_t length, std::int64_t step) {
     std::int64_t best = from;
@@ -120,8 +121,6 @@ std::int64_t loudestBlock(std::span<const float> clean, std::int64_t from, std::
     }
     return best;
 }
-
-} // namespace
 
 std::optional<double> measureDelay(std::span<const float> decoded, std::span<const float> clean,
                                    std::int64_t maxLag) {

@@ -38,6 +38,11 @@ bool convertAsRun(const QString& input, const QString& wav, int rate, double sec
                                                  std::span<const float> clean,
                                                  std::int64_t maxLag = 4096);
 
+// Start of the loudest block of length samples of clean in [from, to − length], on a grid of
+// step (energy summed over every fourth sample).
+[[nodiscard]] std::int64_t loudestBlock(std::span<const float> clean, std::int64_t from,
+                                        std::int64_t to, std::int64_t length, std::int64_t step);
+
 struct ClipPlace {
     double startSeconds; // in the participant's recording
     double seconds;

@@ -43,23 +43,6 @@ std::optional<double> missAt(const std::vector<float>& clip, const std::vector<f
     return double(base + top - 4) + (curve < 0.0 ? 0.5 * (a - c) / curve : 0.0) - predicted;
 }
 
-// Start of the loudest length samples of signal within [from, to).
-std::int64_t loudestSecond(const std::vector<float>& signal, std::int64_t from, std::int64_t to,
-                           std::int64_t length) {
-    std::int64_t best = from;
-    double bestEnergy = -1.0;
-    for (std::int64_t s = from; s + length <= to; s += length / 8) {
-        double e = 0.0;
-        for (std::int64_t i = s; i < s + length; i += 4)
-            e += double(signal[std::size_t(i)]) * signal[std::size_t(i)];
-        if (e > bestEnergy) {
-            bestEnergy = e;
-            best = s;
-        }
-    }
-    return best;
-}
-
 } // namespace
 
 TEST(ClipSessionTest, TruthHoldsAsTheRunSeesIt) {
@@ -102,7 +85,8 @@ TEST(ClipSessionTest, TruthHoldsAsTheRunSeesIt) {
         int measured = 0;
         const std::int64_t third = std::ssize(clip) / 3;
         for (int t = 0; t < 3; ++t) {
-            const std::int64_t at = loudestSecond(clip, t * third, (t + 1) * third, kRate);
+            const std::int64_t at =
+                test::loudestBlock(clip, t * third, (t + 1) * third, kRate, kRate / 8);
             // The lag moves by a sample across the second at this rate: a correlation measures
             // it where the energy is.
             double moment = 0.0, energy = 0.0;
