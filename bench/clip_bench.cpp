@@ -5,7 +5,9 @@
 // each encoded on its own (MP3, every third a 16-bit WAV), plus 20 s of a voice from another
 // conversation and 20 s of room noise, which belong nowhere. One run of the real corvale-sync
 // places them all; each clip's offset (the fine one when confirmed, else the coarse one) is
-// compared with the truth as the run sees both files.
+// compared with the truth as the run sees both files, and the whole-reference search's margin
+// and verdict are shown beside it. Then, in process and pinned to one core, the search's own
+// cost: preparing the reference once, and searching for each clip's loudest 8 s.
 //
 //   clip_bench [WORKDIR] [MINUTES=60] [CLIPS=20] [CLIPSECONDS=20]
 // Generated inputs are kept in WORKDIR/clips-MINUTES-CLIPSxCLIPSECONDS and reused by later runs.

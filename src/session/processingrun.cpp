@@ -272,6 +272,9 @@ void ProcessingRun::onAnalysisChildDone(qsizetype index, std::optional<ItemAnaly
 }
 
 void ProcessingRun::startOutputPhase() {
+    // Every analysis is done: the searches' copy of the reference is not needed any more.
+    if (m_fineReference)
+        m_fineReference->waveform.reset();
     if (isCancelled()) {
         endPipeline();
         return;
