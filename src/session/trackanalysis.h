@@ -60,9 +60,10 @@ struct TrackAnalysisResult {
 // offset and drift against the reference envelope; with a fine reference, then the fine stage
 // (fineAlignTrack) and, unless the file is long and placed strongly (band high, cross-check
 // agreeing, fine stage confident), the whole-reference waveform search: its loudest 8 s are
-// searched for in the whole reference, and a peak standing kPlacementMargin times above the
+// searched for in the whole reference (once more on the reference's clock when the fine stage
+// measured one at least 150 ppm off), and a peak standing kPlacementMargin times above the
 // rest moves the file there when the fine stage, run again at that place, agrees with it
-// within 2 ms. A placed file's offset band becomes high.
+// within 2 ms. A placed or confirmed file's offset band becomes high.
 [[nodiscard]] Result<TrackAnalysisResult>
 analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
              const std::vector<float>& referenceEnvelope, std::stop_token stop,

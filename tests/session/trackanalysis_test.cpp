@@ -93,3 +93,30 @@ TEST(TrackAnalysis, StereoReferenceWithOneSilentSideIsReadFromTheOther) {
     ASSERT_TRUE(right.ok());
     EXPECT_EQ(envelope.value(), blockRMS(right.value(), engine.hopSamples()));
 }
+
+// A clip from a recorder whose clock runs 1500 ppm fast smears the whole-reference search's
+// peak; the clock the fine stage measured puts the searched seconds back on the reference's.
+TEST(TrackAnalysis, TheWaveformSearchFollowsAFastClockTheFineStageMeasured) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const double rate = 16000;
+    const auto reference = demo::mix(demo::conversation(3, 600, rate, 8, 0), 0.6f);
+    const auto clip = demo::resampleByRatio(
+        demo::excerpt(reference, std::int64_t(321.5 * rate), std::int64_t(21 * rate)),
+        1.0 + 1500e-6);
+    const QString refPath = dir.filePath("ref.wav");
+    const QString clipPath = dir.filePath("clip.wav");
+    ASSERT_TRUE(test::writeWav(refPath, reference, 1, int(rate)));
+    ASSERT_TRUE(test::writeWav(clipPath, clip, 1, int(rate)));
+    const SyncEngine engine(rate);
+    const auto envelope = loadReferenceEnvelope(engine, refPath, false, {});
+    ASSERT_TRUE(bool(envelope));
+    const auto r = analyzeTrack(engine, clipPath, false, envelope.value(), {},
+                                FineReference{refPath, false, nullptr});
+    ASSERT_TRUE(bool(r));
+    ASSERT_TRUE(r.value().placement && r.value().placement->match);
+    EXPECT_EQ(r.value().placement->verdict, WaveformPlacement::Verdict::confirmed);
+    EXPECT_GT(r.value().placement->match->margin(), 5.0);
+    ASSERT_TRUE(r.value().fine && r.value().fine->fit.confident);
+    EXPECT_NEAR(r.value().fine->offsetSamples(), 321.5 * rate, 0.002 * rate);
+}
