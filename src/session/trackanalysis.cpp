@@ -37,20 +37,16 @@ std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& 
     return best < 0 ? middle : best * window;
 }
 
-// The fitted lag at track sample t, from the segment that holds it.
-double fitLagAt(const ClockFit& fit, double t) {
+// The segment of a non-empty fit that holds track sample t.
+const ClockSegment& segmentAt(const ClockFit& fit, double t) {
     std::size_t k = 0;
     while (k + 1 < fit.segments.size() && double(fit.segments[k + 1].firstTrackSample) <= t)
         ++k;
-    return fit.segments[k].lagAt(t);
+    return fit.segments[k];
 }
 
-// The fitted clock's slope at track sample t.
-double fitSlopeAt(const ClockFit& fit, double t) {
-    std::size_t k = 0;
-    while (k + 1 < fit.segments.size() && double(fit.segments[k + 1].firstTrackSample) <= t)
-        ++k;
-    return fit.segments[k].slope;
+double fitLagAt(const ClockFit& fit, double t) {
+    return segmentAt(fit, t).lagAt(t);
 }
 
 bool confident(const std::optional<FineAlignment>& fine) {
@@ -193,13 +189,6 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
 
     // A clock that drifts by a sample or more across one window smears its correlation peak;
     // measured again on the reference's clock, each window gives the lag at its centre.
-    const auto slopeAt = [&fine](double t) {
-        const auto& segments = fine.fit.segments;
-        std::size_t k = 0;
-        while (k + 1 < segments.size() && double(segments[k + 1].firstTrackSample) <= t)
-            ++k;
-        return segments[k].slope;
-    };
     if (!fine.fit.segments.empty() && fine.fit.windowsAgreeing >= 3 &&
         std::abs(fine.fit.segments.front().slope) * double(window) >= 1.0) {
         std::vector<LagMeasurement> again;
@@ -209,7 +198,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
             const std::int64_t trackStart = s * hop;
             const double centre = double(trackStart + window / 2);
             auto m = measureAt(trackStart, coarseLagAt(offset, drift, rate, centre), radius,
-                               slopeAt(centre));
+                               segmentAt(fine.fit, centre).slope);
             if (!m)
                 return m.error();
             if (m.value())
@@ -299,7 +288,7 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
     // over 8 s). When the fine stage measured such a clock, search once more on the
     // reference's clock, warped around the middle so that the lag found is the middle's, and
     // keep the clearer of the two.
-    const double slope = confident(result.fine) ? fitSlopeAt(result.fine->fit, centre) : 0.0;
+    const double slope = confident(result.fine) ? segmentAt(result.fine->fit, centre).slope : 0.0;
     if (std::abs(slope) >= kWarpSlope && !stop.stop_requested()) {
         const std::size_t n = query.value().size();
         const double middle = 0.5 * double(n);
