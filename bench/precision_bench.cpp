@@ -270,6 +270,18 @@ double percentile(std::vector<double> v, double p) {
     return v[std::min(i, v.size() - 1)];
 }
 
+// How far a converted reference lags the clean mix (the median of five 2 s measurements).
+double referenceDelay(const std::vector<float>& referenceCopy, const std::vector<float>& mix) {
+    std::vector<double> delays;
+    for (std::int64_t at = 60 * kRate;
+         at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
+        if (auto lag =
+                lagAt(referenceCopy, mix, at, std::llround(kLeadSeconds * kRate), kRate / 20))
+            delays.push_back(*lag);
+    }
+    return delays.empty() ? 0.0 : percentile(delays, 0.5);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -327,14 +339,7 @@ int main(int argc, char** argv) {
                 return 1;
         }
         const auto referenceCopy = test::readMono(copy);
-        std::vector<double> delays;
-        for (std::int64_t at = 60 * kRate;
-             at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
-            if (auto lag =
-                    lagAt(referenceCopy, mix, at, std::llround(kLeadSeconds * kRate), kRate / 20))
-                delays.push_back(*lag);
-        }
-        const double delay = delays.empty() ? 0.0 : percentile(delays, 0.5);
+        const double delay = referenceDelay(referenceCopy, mix);
         std::printf("reference copy lags the clean mix by %.2f samples (%.3f ms)\n", -delay,
                     -delay * 1000.0 / kRate);
 
@@ -379,14 +384,7 @@ int main(int argc, char** argv) {
     if (!envelope)
         return 1;
     const auto referenceCopy = test::readMono(referenceWav);
-    std::vector<double> delays;
-    for (std::int64_t at = 60 * kRate;
-         at + 2 * kRate < std::ssize(referenceCopy) && delays.size() < 5; at += 120 * kRate) {
-        if (auto lag =
-                lagAt(referenceCopy, mix, at, std::llround(kLeadSeconds * kRate), kRate / 20))
-            delays.push_back(*lag);
-    }
-    const double delay = delays.empty() ? 0.0 : percentile(delays, 0.5);
+    const double delay = referenceDelay(referenceCopy, mix);
     std::printf("%-8s %10s %10s | %-24s | %-24s\n", "track", "coarse s", "fine s",
                 "resampled p50/p95/max ms", "corrections p50/p95/max ms");
     for (int v = 0; v < 4; ++v) {

@@ -186,9 +186,7 @@ QWidget* ContentView::buildFooter() {
     stack->setContentsMargins(16, 16, 16, 16);
     stack->setSpacing(8);
     m_progress = new QProgressBar;
-    m_progress->setRange(0, 1000);
-    m_progress->setTextVisible(false);
-    m_progress->setFixedHeight(6);
+    theme::styleRunProgress(m_progress);
     stack->addWidget(m_progress);
 
     auto* row = new QHBoxLayout;

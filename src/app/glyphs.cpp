@@ -154,19 +154,10 @@ void paintOnGrid(QPainter& p, Glyph glyph, const QColor& color) {
         p.drawLine(QPointF(9, 9), QPointF(15, 15));
         p.drawLine(QPointF(15, 9), QPointF(9, 15));
         break;
-    case Glyph::folder: {
-        QPainterPath path;
-        path.moveTo(2.5, 6);
-        path.lineTo(9, 6);
-        path.lineTo(11, 8.2);
-        path.lineTo(21.5, 8.2);
-        path.lineTo(21.5, 19);
-        path.lineTo(2.5, 19);
-        path.closeSubpath();
+    case Glyph::folder:
         p.setPen(strokePen(color, 1.7));
-        p.drawPath(path);
+        p.drawPolygon(QPolygonF{{2.5, 6}, {9, 6}, {11, 8.2}, {21.5, 8.2}, {21.5, 19}, {2.5, 19}});
         break;
-    }
     case Glyph::people:
         person(p, color, {5, 8}, 0.75);
         person(p, color, {19, 8}, 0.75);
@@ -179,15 +170,8 @@ void paintOnGrid(QPainter& p, Glyph glyph, const QColor& color) {
         p.drawArc(QRectF(12, 2.5, 10, 15), -60 * 16, 120 * 16);
         break;
     case Glyph::arrowDownDoc: {
-        QPainterPath doc;
-        doc.moveTo(5, 2.5);
-        doc.lineTo(14, 2.5);
-        doc.lineTo(19, 7.5);
-        doc.lineTo(19, 21.5);
-        doc.lineTo(5, 21.5);
-        doc.closeSubpath();
         p.setPen(strokePen(color, 1.6));
-        p.drawPath(doc);
+        p.drawPolygon(QPolygonF{{5, 2.5}, {14, 2.5}, {19, 7.5}, {19, 21.5}, {5, 21.5}});
         p.setPen(strokePen(color, 1.8));
         p.drawLine(QPointF(12, 8), QPointF(12, 17));
         const std::array<QPointF, 3> head{QPointF(8.8, 13.8), QPointF(12, 17), QPointF(15.2, 13.8)};

@@ -21,9 +21,7 @@ ProgressFloaterView::ProgressFloaterView(AppViewModel* session, QWidget* parent)
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(20, 14, 20, 14);
     stack->setSpacing(8);
-    m_progress->setRange(0, 1000);
-    m_progress->setTextVisible(false);
-    m_progress->setFixedHeight(6);
+    theme::styleRunProgress(m_progress);
     stack->addWidget(m_progress);
 
     auto* row = new QHBoxLayout;

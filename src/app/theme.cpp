@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QProgressBar>
 #include <QWidget>
 
 namespace corvale::theme {
@@ -85,6 +86,12 @@ void style(QWidget* widget, const QFont& font, const QColor& color) {
         palette.setColor(group, QPalette::ButtonText, color);
     }
     widget->setPalette(palette);
+}
+
+void styleRunProgress(QProgressBar* bar) {
+    bar->setRange(0, 1000);
+    bar->setTextVisible(false);
+    bar->setFixedHeight(6);
 }
 
 } // namespace corvale::theme

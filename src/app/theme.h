@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QFont>
 
+class QProgressBar;
+
 class QWidget;
 
 namespace corvale::theme {
@@ -26,5 +28,8 @@ namespace corvale::theme {
 
 // Sets a widget's font and text colour (through its palette, so style sheets stay free).
 void style(QWidget* widget, const QFont& font, const QColor& color);
+
+// The thin, textless run progress bar of the main window and the floater, in thousandths.
+void styleRunProgress(QProgressBar* bar);
 
 } // namespace corvale::theme
