@@ -27,7 +27,11 @@ ParseOutcome parseArguments(const QStringList& arguments) {
     parser.setApplicationDescription(QStringLiteral(
         "Lines up separately recorded tracks with a reference recording and writes one synced\n"
         "mono WAV per track (or per channel of a two-voice stereo track, or per split "
-        "recording)."));
+        "recording).\n\n"
+        "Exit status: 0 when every file was placed with nothing to review, 1 when a file,\n"
+        "an output or a finishing step failed, 2 on a usage error, 3 when the run completed\n"
+        "but a file needs review or was not found in the reference, and 128 + the signal's\n"
+        "number when the run was stopped."));
     parser.addPositionalArgument(QStringLiteral("REFERENCE"),
                                  QStringLiteral("The recording that holds every voice."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to sync."),

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clireport.h"
 
-#include "session/appviewmodel.h"
+#include "session/processingstatus.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+
+#include <cmath>
 
 namespace corvale::cli {
 namespace {
@@ -30,18 +32,22 @@ QString signedOffset(double seconds) {
 }
 
 // A few words for the table's Warnings column; the full message is in --json.
-QString shortWarning(const QString& code) {
-    if (code == QStringLiteral("LOW_OFFSET_CONFIDENCE"))
+QString shortWarning(WarningKind kind) {
+    switch (kind) {
+    case WarningKind::lowOffsetConfidence:
         return QStringLiteral("uncertain offset");
-    if (code == QStringLiteral("SPARSE_DRIFT_COVERAGE"))
+    case WarningKind::sparseDriftCoverage:
         return QStringLiteral("drift gap");
-    if (code == QStringLiteral("NORMALIZATION_FAILED"))
+    case WarningKind::normalizationFailed:
         return QStringLiteral("not normalized");
-    return code.toLower().replace(QLatin1Char('_'), QLatin1Char(' '));
-}
-
-double finalDrift(const DriftAnalysis& drift) {
-    return drift.points.empty() ? 0.0 : drift.points.back().driftSeconds;
+    case WarningKind::driftDisagrees:
+        return QStringLiteral("drift not followed");
+    case WarningKind::notFound:
+        return QStringLiteral("not in reference");
+    default:
+        break;
+    }
+    return warningCode(kind).toLower().replace(QLatin1Char('_'), QLatin1Char(' '));
 }
 
 QStringList outputsOf(const SyncResult& result) {
@@ -51,48 +57,53 @@ QStringList outputsOf(const SyncResult& result) {
     return outputs;
 }
 
+QJsonArray pointsJson(const std::vector<DriftPoint>& points) {
+    QJsonArray out;
+    for (const DriftPoint& p : points)
+        out.append(QJsonObject{{QStringLiteral("timeSeconds"), p.timeSeconds},
+                               {QStringLiteral("driftSeconds"), p.driftSeconds}});
+    return out;
+}
+
 } // namespace
 
-QString resultTable(const AppViewModel& session) {
-    const QDir outputDir(session.effectiveOutputFolder().toLocalFile());
+QString resultTable(const RunReport& report, const QString& outputFolder) {
+    const QDir outputDir(outputFolder);
     QList<QStringList> rows{{QStringLiteral("File"), QStringLiteral("Offset"),
                              QStringLiteral("Confidence"), QStringLiteral("Drift"),
                              QStringLiteral("Final drift"), QStringLiteral("Warnings"),
                              QStringLiteral("Output")}};
-    for (const AudioFileItem* item : session.individualFiles()) {
-        QStringList row{QFileInfo(item->url().toLocalFile()).fileName()};
-        const SyncResult* result = item->status().result();
+    for (const ItemReport& item : report.items) {
+        QStringList row{QFileInfo(item.input.toLocalFile()).fileName()};
+        const SyncResult* result = item.result();
         if (!result) {
             // A tool's text can run over several lines; --json carries all of it.
-            row << statusText(item->status()).section(QLatin1Char('\n'), 0, 0).trimmed();
+            row << (item.failure() ? QStringLiteral("Error: ") +
+                                         item.failure()->message().section(QLatin1Char('\n'), 0, 0)
+                                   : QStringLiteral("Cancelled"));
             rows << row;
             continue;
         }
-        const auto analysis = session.analysisOf(item);
-        bool applied = analysis && analysis->drift.driftApplied;
-        std::optional<double> drift;
-        if (analysis)
-            drift = finalDrift(analysis->drift);
-        if (analysis && analysis->followsFineClock()) {
-            // The output follows the fitted clock: its drift over the track is what was corrected.
-            const auto& segments = analysis->fine->fit.segments;
-            const double rate = analysis->fine->sampleRate;
-            const double end = analysis->durationSeconds * rate;
-            drift = (segments.back().lagAt(end) - segments.front().lagAtZero) / rate;
-            applied = std::fabs(*drift) * rate >= 0.5;
-        }
         QStringList codes;
         for (const SyncWarning& warning : result->warnings)
-            codes << shortWarning(warning.code);
+            codes << shortWarning(warning.kind);
+        if (result->leftOutBeforeSeconds >= 1.0)
+            codes << QStringLiteral("%1 before reference left out")
+                         .arg(formatOffset(result->leftOutBeforeSeconds));
+        if (result->leftOutAfterSeconds >= 1.0)
+            codes << QStringLiteral("%1 after reference left out")
+                         .arg(formatOffset(result->leftOutAfterSeconds));
         QStringList outputs;
         for (const QString& path : outputsOf(*result))
             outputs << outputDir.relativeFilePath(path);
-        QString confidence = QString::fromLatin1(rawValue(result->confidenceBand).data());
+        QString confidence = result->notFound
+                                 ? QStringLiteral("not found")
+                                 : QString::fromLatin1(rawValue(result->confidenceBand).data());
         if (result->placedByWaveformSearch)
             confidence += QStringLiteral(" (waveform)");
         row << signedOffset(result->offsetSeconds) << confidence
-            << (applied ? QStringLiteral("corrected") : QStringLiteral("none"))
-            << (drift ? QString::asprintf("%+.3fs", *drift) : QStringLiteral("-"))
+            << (result->driftCorrected ? QStringLiteral("corrected") : QStringLiteral("none"))
+            << QString::asprintf("%+.3fs", result->finalDriftSeconds)
             << (codes.isEmpty() ? QStringLiteral("-") : codes.join(QStringLiteral(", ")))
             << outputs.join(QStringLiteral(", "));
         rows << row;
@@ -131,17 +142,18 @@ QJsonObject fineJson(const FineAlignment& fine) {
         out[QStringLiteral("clockPpm")] = first.slope * 1e6;
         out[QStringLiteral("residualMs")] = fit.residualSamples / rate * 1e3;
     }
-    if (fit.segments.size() >= 2) {
-        const ClockSegment& before = fit.segments[0];
-        const ClockSegment& after = fit.segments[1];
+    QJsonArray breaks;
+    for (std::size_t i = 1; i < fit.segments.size(); ++i) {
+        const ClockSegment& before = fit.segments[i - 1];
+        const ClockSegment& after = fit.segments[i];
         const auto at = double(after.firstTrackSample);
-        out[QStringLiteral("break")] = QJsonObject{
+        breaks.append(QJsonObject{
             {QStringLiteral("trackSeconds"), at / rate},
             {QStringLiteral("stepMs"), (after.lagAt(at) - before.lagAt(at)) / rate * 1e3},
-            {QStringLiteral("clockPpmAfter"), after.slope * 1e6}};
-    } else {
-        out[QStringLiteral("break")] = QJsonValue::Null;
+            {QStringLiteral("clockPpmBefore"), before.slope * 1e6},
+            {QStringLiteral("clockPpmAfter"), after.slope * 1e6}});
     }
+    out[QStringLiteral("breaks")] = breaks;
     if (!fit.confident)
         out[QStringLiteral("listenAtSeconds")] = fine.listenAtSeconds;
     return out;
@@ -161,75 +173,117 @@ QJsonObject waveformSearchJson(const WaveformPlacement& placement) {
     return out;
 }
 
+// What the envelopes found, before the fine stage or the search moved anything.
+QJsonObject coarseJson(const ItemAnalysis& analysis) {
+    const OffsetResult& o = analysis.offset;
+    const DriftAnalysis& d = analysis.drift;
+    return QJsonObject{
+        {QStringLiteral("offsetSamples"), qint64(o.offsetSamples)},
+        {QStringLiteral("offsetSeconds"), o.offsetSeconds},
+        {QStringLiteral("driftPoints"), pointsJson(d.points)},
+        {QStringLiteral("driftApplied"), d.driftApplied},
+        {QStringLiteral("finalDriftSeconds"),
+         d.driftApplied && !d.points.empty() ? d.points.back().driftSeconds : 0.0},
+        {QStringLiteral("alignedDurationSeconds"), d.alignedDurationSeconds},
+        {QStringLiteral("longestUnanchoredSpanSeconds"), d.longestUnanchoredSpanSeconds},
+        {QStringLiteral("segmentsMeasured"), d.segmentsMeasured},
+        {QStringLiteral("segmentsDisagreeing"), d.segmentsDisagreeing},
+    };
+}
+
+QJsonObject itemJson(const ItemReport& item) {
+    QJsonObject file{{QStringLiteral("input"), item.input.toLocalFile()},
+                     {QStringLiteral("verdict"), rawValue(item.verdict())}};
+    const SyncResult* result = item.result();
+    file[QStringLiteral("status")] = result           ? QStringLiteral("complete")
+                                     : item.failure() ? QStringLiteral("failed")
+                                                      : QStringLiteral("cancelled");
+    if (const ItemFailure* failure = item.failure())
+        file[QStringLiteral("error")] = failure->message();
+    if (const auto& analysis = item.analysis) {
+        const OffsetResult& o = analysis->offset;
+        file[QStringLiteral("sampleRate")] = analysis->sampleRate;
+        file[QStringLiteral("confidence")] = o.confidence;
+        file[QStringLiteral("margin")] = o.margin;
+        file[QStringLiteral("confidenceBand")] =
+            QString::fromLatin1(rawValue(o.confidenceBand).data());
+        file[QStringLiteral("crossCheckAgrees")] = o.crossCheckAgrees;
+        QJsonObject stereo{{QStringLiteral("verdict"), stereoCode(analysis->stereo)}};
+        if (analysis->stereo.kind == StereoAnalysis::Kind::singleChannel)
+            stereo[QStringLiteral("channel")] = analysis->stereo.channel;
+        file[QStringLiteral("stereo")] = stereo;
+        file[QStringLiteral("coarse")] = coarseJson(*analysis);
+        if (analysis->fine)
+            file[QStringLiteral("fine")] = fineJson(*analysis->fine);
+        const bool byWaveform = analysis->placement && analysis->placement->verdict ==
+                                                           WaveformPlacement::Verdict::placed;
+        file[QStringLiteral("placedBy")] =
+            byWaveform ? QStringLiteral("waveform") : QStringLiteral("envelopes");
+        if (analysis->placement)
+            file[QStringLiteral("waveformSearch")] = waveformSearchJson(*analysis->placement);
+    }
+    if (result) {
+        // The placement and clock the output was written with.
+        file[QStringLiteral("offsetSamples")] = qint64(result->offsetSamples);
+        file[QStringLiteral("offsetSeconds")] = result->offsetSeconds;
+        file[QStringLiteral("driftApplied")] = result->driftCorrected;
+        file[QStringLiteral("finalDriftSeconds")] = result->finalDriftSeconds;
+        file[QStringLiteral("leftOutBeforeSeconds")] = result->leftOutBeforeSeconds;
+        file[QStringLiteral("leftOutAfterSeconds")] = result->leftOutAfterSeconds;
+        QJsonArray warnings;
+        for (const SyncWarning& w : result->warnings)
+            warnings.append(QJsonObject{{QStringLiteral("code"), w.code()},
+                                        {QStringLiteral("message"), w.message}});
+        file[QStringLiteral("warnings")] = warnings;
+        file[QStringLiteral("outputs")] = QJsonArray::fromStringList(outputsOf(*result));
+        if (result->normalizedLUFS)
+            file[QStringLiteral("normalizedLUFS")] = *result->normalizedLUFS;
+        if (result->mergedPartCount)
+            file[QStringLiteral("mergedPartCount")] = *result->mergedPartCount;
+    }
+    return file;
+}
+
+QString copyState(ReferenceCopyReport::State state) {
+    switch (state) {
+    case ReferenceCopyReport::State::notNeeded:
+        return QStringLiteral("notNeeded");
+    case ReferenceCopyReport::State::written:
+        return QStringLiteral("written");
+    case ReferenceCopyReport::State::failed:
+        return QStringLiteral("failed");
+    case ReferenceCopyReport::State::cancelled:
+        break;
+    }
+    return QStringLiteral("cancelled");
+}
+
 } // namespace
 
-QJsonObject resultJson(const AppViewModel& session) {
+QJsonObject resultJson(const RunReport& report) {
     QJsonArray files;
-    for (const AudioFileItem* item : session.individualFiles()) {
-        QJsonObject file{{QStringLiteral("input"), item->url().toLocalFile()}};
-        const ProcessingStatus& status = item->status();
-        const SyncResult* result = status.result();
-        file[QStringLiteral("status")] = result ? QStringLiteral("complete")
-                                         : status.is(ProcessingStatus::Kind::failed)
-                                             ? QStringLiteral("failed")
-                                             : QStringLiteral("incomplete");
-        if (status.is(ProcessingStatus::Kind::failed))
-            file[QStringLiteral("error")] = status.failureMessage();
-        if (const auto analysis = session.analysisOf(item)) {
-            const OffsetResult& o = analysis->offset;
-            file[QStringLiteral("sampleRate")] = analysis->sampleRate;
-            file[QStringLiteral("offsetSamples")] = qint64(o.offsetSamples);
-            file[QStringLiteral("offsetSeconds")] = o.offsetSeconds;
-            file[QStringLiteral("confidence")] = o.confidence;
-            file[QStringLiteral("margin")] = o.margin;
-            file[QStringLiteral("confidenceBand")] =
-                QString::fromLatin1(rawValue(o.confidenceBand).data());
-            file[QStringLiteral("crossCheckAgrees")] = o.crossCheckAgrees;
-            QJsonObject stereo{{QStringLiteral("verdict"), stereoCode(analysis->stereo)}};
-            if (analysis->stereo.kind == StereoAnalysis::Kind::singleChannel)
-                stereo[QStringLiteral("channel")] = analysis->stereo.channel;
-            file[QStringLiteral("stereo")] = stereo;
-            QJsonArray points;
-            for (const DriftPoint& p : analysis->drift.points)
-                points.append(QJsonObject{{QStringLiteral("timeSeconds"), p.timeSeconds},
-                                          {QStringLiteral("driftSeconds"), p.driftSeconds}});
-            file[QStringLiteral("driftPoints")] = points;
-            file[QStringLiteral("driftApplied")] = analysis->drift.driftApplied;
-            file[QStringLiteral("finalDriftSeconds")] = finalDrift(analysis->drift);
-            file[QStringLiteral("alignedDurationSeconds")] = analysis->drift.alignedDurationSeconds;
-            file[QStringLiteral("longestUnanchoredSpanSeconds")] =
-                analysis->drift.longestUnanchoredSpanSeconds;
-            if (analysis->fine)
-                file[QStringLiteral("fine")] = fineJson(*analysis->fine);
-            const bool byWaveform = analysis->placement && analysis->placement->verdict ==
-                                                               WaveformPlacement::Verdict::placed;
-            file[QStringLiteral("placedBy")] =
-                byWaveform ? QStringLiteral("waveform") : QStringLiteral("envelopes");
-            if (analysis->placement)
-                file[QStringLiteral("waveformSearch")] = waveformSearchJson(*analysis->placement);
-        }
-        if (result) {
-            QJsonArray warnings;
-            for (const SyncWarning& w : result->warnings)
-                warnings.append(QJsonObject{{QStringLiteral("code"), w.code},
-                                            {QStringLiteral("message"), w.message}});
-            file[QStringLiteral("warnings")] = warnings;
-            file[QStringLiteral("outputs")] = QJsonArray::fromStringList(outputsOf(*result));
-            if (result->normalizedLUFS)
-                file[QStringLiteral("normalizedLUFS")] = *result->normalizedLUFS;
-            if (result->mergedPartCount)
-                file[QStringLiteral("mergedPartCount")] = *result->mergedPartCount;
-        }
-        files.append(file);
-    }
-    return QJsonObject{
-        {QStringLiteral("reference"), session.referenceFile().toLocalFile()},
-        {QStringLiteral("outputFolder"), session.effectiveOutputFolder().toLocalFile()},
-        {QStringLiteral("status"), session.statusMessage()},
-        {QStringLiteral("elapsed"), session.elapsedTimeText()},
-        {QStringLiteral("reviewCount"), session.reviewCount()},
+    for (const ItemReport& item : report.items)
+        files.append(itemJson(item));
+    QJsonObject counts;
+    for (const ItemVerdict v : {ItemVerdict::placed, ItemVerdict::needsReview, ItemVerdict::notFound,
+                                ItemVerdict::failed, ItemVerdict::cancelled})
+        counts[rawValue(v)] = report.count(v);
+    QJsonObject copy{{QStringLiteral("state"), copyState(report.referenceCopy.state)}};
+    if (!report.referenceCopy.path.isEmpty())
+        copy[QStringLiteral("path")] = report.referenceCopy.path;
+    if (report.referenceCopy.failure)
+        copy[QStringLiteral("error")] = report.referenceCopy.failure->message();
+    QJsonObject out{
+        {QStringLiteral("outcome"), rawValue(report.outcome)},
+        {QStringLiteral("counts"), counts},
+        {QStringLiteral("reviewCount"),
+         report.count(ItemVerdict::needsReview) + report.count(ItemVerdict::notFound)},
+        {QStringLiteral("referenceCopy"), copy},
         {QStringLiteral("files"), files},
     };
+    if (report.runFailure)
+        out[QStringLiteral("error")] = *report.runFailure;
+    return out;
 }
 
 } // namespace corvale::cli

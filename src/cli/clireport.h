@@ -1,22 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "session/runreport.h"
+
 #include <QJsonObject>
 #include <QString>
 
-namespace corvale {
-class AppViewModel;
-}
-
 namespace corvale::cli {
 
-// The results of the session's last run as an aligned text table: file, offset, confidence
-// band, drift applied, final drift, warnings and outputs (relative to the output folder).
-[[nodiscard]] QString resultTable(const AppViewModel& session);
+// A run's report as an aligned text table: file, offset and drift as written, confidence band
+// (or "not found"), warnings and outputs (relative to outputFolder).
+[[nodiscard]] QString resultTable(const RunReport& report, const QString& outputFolder);
 
-// The full results, machine-readable: per input file its status, offset in samples and
-// seconds, confidence, margin, band, cross-check, stereo verdict, drift points, drift applied,
-// final drift, warnings and output paths.
-[[nodiscard]] QJsonObject resultJson(const AppViewModel& session);
+// The full report, machine-readable: per input its verdict, the placement and drift written,
+// the coarse analysis' figures under "coarse", the fine stage, the search, warnings and
+// outputs; the run's outcome, counts and reference copy. Keys beside the report (reference,
+// outputFolder, status, elapsed) are the caller's.
+[[nodiscard]] QJsonObject resultJson(const RunReport& report);
 
 } // namespace corvale::cli

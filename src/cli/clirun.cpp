@@ -214,33 +214,48 @@ void CliRun::interrupt(int signal) {
 void CliRun::onRunEnded(RunOutcome outcome) {
     const AppViewModel& session = *m_session;
     showLive();
+    const RunReport& report = *session.lastReport();
+    const QString outputFolder = session.effectiveOutputFolder().toLocalFile();
+    if (m_options.json) {
+        // Also for a stopped run: what was finished and what was not.
+        QJsonObject json = resultJson(report);
+        json[QStringLiteral("reference")] = session.referenceFile().toLocalFile();
+        json[QStringLiteral("outputFolder")] = outputFolder;
+        json[QStringLiteral("status")] = session.statusMessage();
+        json[QStringLiteral("elapsed")] = session.elapsedTimeText();
+        m_out << QJsonDocument(json).toJson(QJsonDocument::Indented) << Qt::flush;
+    }
     if (outcome == RunOutcome::cancelled) {
-        m_err << "Cancelled" << Qt::endl;
+        m_err << firstLine(session.statusMessage()) << Qt::endl;
         finish(128 + (m_signal != 0 ? m_signal : SIGINT));
         return;
     }
     if (m_options.json) {
-        QJsonObject json = resultJson(session);
-        json[QStringLiteral("outcome")] = rawValue(outcome);
-        m_out << QJsonDocument(json).toJson(QJsonDocument::Indented) << Qt::flush;
+        // Written above.
     } else if (outcome == RunOutcome::failed) {
         // The run stopped before any file was synced: its reason is all there is to say.
         m_out << firstLine(session.statusMessage()) << '\n' << Qt::flush;
     } else {
-        m_out << '\n' << resultTable(session);
-        m_out << '\n' << firstLine(session.statusMessage());
-        if (session.elapsedTime())
-            m_out << " in " << *session.elapsedTime();
-        m_out << " — outputs in " << session.effectiveOutputFolder().toLocalFile() << '\n';
-        if (const int review = session.reviewCount())
-            m_out << review << (review == 1 ? " sync needs" : " syncs need") << " review\n";
-        m_out << Qt::flush;
+        m_out << '\n' << resultTable(report, outputFolder);
+        if (report.referenceCopy.failure)
+            m_out << '\n' << report.referenceCopy.failure->message();
+        else if (report.referenceCopy.state == ReferenceCopyReport::State::written)
+            m_out << "\nReference copy: " << QDir(outputFolder).relativeFilePath(report.referenceCopy.path);
+        m_out << '\n' << firstLine(session.statusMessage()) << " — outputs in " << outputFolder
+              << '\n'
+              << Qt::flush;
     }
     if (!checkStreams()) {
         finish(128 + SIGPIPE);
         return;
     }
-    finish(outcome == RunOutcome::succeeded ? exitOk : exitFailed);
+    finish(exitCodeFor(report));
+}
+
+int exitCodeFor(const RunReport& report) {
+    if (report.outcome != RunOutcome::succeeded)
+        return exitFailed;
+    return report.isClean() ? exitOk : exitReview;
 }
 
 void CliRun::finish(int code) {

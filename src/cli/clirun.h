@@ -2,6 +2,7 @@
 #pragma once
 
 #include "clioptions.h"
+#include "session/runreport.h"
 #include "session/runsettings.h"
 
 #include <QObject>
@@ -17,7 +18,16 @@ class SessionHost;
 namespace corvale::cli {
 
 // Exit codes of corvale-sync; a run stopped by a signal exits with 128 + its number.
-enum ExitCode : int { exitOk = 0, exitFailed = 1, exitUsage = 2, exitInterrupted = 130 };
+enum ExitCode : int {
+    exitOk = 0,     // every file placed, nothing to review, every step done
+    exitFailed = 1, // a file, a finishing step, an output or the run failed
+    exitUsage = 2,
+    exitReview = 3, // the run completed, but a file needs review or was not found
+    exitInterrupted = 130
+};
+
+// The exit code of an ended, not cancelled, run.
+[[nodiscard]] int exitCodeFor(const RunReport& report);
 
 // The run's settings: the preferences as stored, with this run's options over them.
 [[nodiscard]] RunSettings runSettingsFor(const CliOptions& options);

@@ -3,22 +3,58 @@
 
 #include "audio/ffmpeglocator.h"
 #include "preferences.h"
-#include "processingrun.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <cmath>
 
 namespace corvale {
+namespace {
+
+ProcessingStatus statusForStep(ProcessingStatus::Kind step) {
+    switch (step) {
+    case ProcessingStatus::Kind::analyzing:
+        return ProcessingStatus::analyzing();
+    case ProcessingStatus::Kind::processing:
+        return ProcessingStatus::processing();
+    case ProcessingStatus::Kind::normalizing:
+        return ProcessingStatus::normalizing();
+    default:
+        return ProcessingStatus::converting();
+    }
+}
+
+ProcessingStatus statusOf(const ItemReport& report) {
+    if (const SyncResult* result = report.result())
+        return ProcessingStatus::complete(*result);
+    if (const ItemFailure* failure = report.failure())
+        return ProcessingStatus::failed(failure->message());
+    return ProcessingStatus::cancelled();
+}
+
+} // namespace
 
 AppViewModel::AppViewModel(QObject* parent) : AppViewModel(findFFmpeg(), nullptr, parent) {}
 
 AppViewModel::AppViewModel(std::optional<QString> ffmpegPath, SessionHost* host, QObject* parent)
     : QObject(parent), m_host(host ? host : &m_defaultHost), m_ffmpegPath(std::move(ffmpegPath)) {
-    m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    connect(&m_runs, &RunController::statusMessageChanged, this,
+            &AppViewModel::setStatusMessage);
+    connect(&m_runs, &RunController::progressChanged, this, &AppViewModel::setOverallProgress);
+    connect(&m_runs, &RunController::itemStep, this,
+            [this](qsizetype index, ProcessingStatus::Kind step) {
+                if (AudioFileItem* item = runItem(index))
+                    item->setStatus(statusForStep(step));
+            });
+    connect(&m_runs, &RunController::itemEnded, this,
+            [this](qsizetype index, const ItemReport& report) {
+                if (AudioFileItem* item = runItem(index))
+                    item->setStatus(statusOf(report));
+            });
+    connect(&m_runs, &RunController::ended, this, &AppViewModel::finishRun,
+            Qt::QueuedConnection);
     updateCanSync();
 }
 
@@ -46,7 +82,14 @@ void AppViewModel::setRestoreAfterHeadless(std::function<void()> restore) {
 }
 
 QSet<QString> AppViewModel::reservedOutputPaths() const {
-    return m_run ? m_run->reservedOutputPaths() : m_lastReserved;
+    return m_runs.reservedOutputPaths();
+}
+
+QString AppViewModel::referenceProblem() const {
+    const auto& report = m_runs.lastReport();
+    if (runUnderWay() || !report || !report->referenceFailure)
+        return {};
+    return report->referenceFailure->message();
 }
 
 std::optional<QString> AppViewModel::validationMessage() const {
@@ -70,7 +113,7 @@ QUrl AppViewModel::effectiveOutputFolder() const {
 bool AppViewModel::canSync() const {
     // A cancelled run keeps the session until it has wound down, so that a new run cannot
     // race it for the same output names and files.
-    return !m_referenceFile.isEmpty() && !m_files.isEmpty() && !m_isProcessing && !m_run &&
+    return !m_referenceFile.isEmpty() && !m_files.isEmpty() && !m_isProcessing && !runUnderWay() &&
            m_ffmpegPath.has_value() && !effectiveOutputFolder().isEmpty();
 }
 
@@ -92,82 +135,64 @@ void AppViewModel::startProcessingWith(const RunSettings& settings) {
     if (!canSync())
         return;
     const QUrl output = effectiveOutputFolder();
-    setIsProcessing(true);
-    setOverallProgress(0.0);
-    setElapsedTime(std::nullopt);
-    setStatusMessage(QStringLiteral("Starting…"));
-    m_processingStartTime = QDateTime::currentDateTimeUtc();
     ProcessingRun::Request request;
-    m_analyses.clear();
+    m_runItems.clear();
     for (AudioFileItem* item : m_files) {
         item->setStatus(ProcessingStatus::waiting());
-        request.items.append(QPointer<AudioFileItem>(item));
+        request.inputs.append(item->url());
+        m_runItems.append(QPointer<AudioFileItem>(item));
     }
     request.reference = m_referenceFile;
     request.outputFolder = output.toLocalFile();
     request.ffmpegPath = *m_ffmpegPath;
     request.settings = settings;
     m_runSettings = settings;
-    ProcessingRun* run = new ProcessingRun(std::move(request), &m_pool, this);
-    m_run = run;
-    // Reports of a run that is no longer the current one are ignored; after a cancel the
-    // status line belongs to the user's action, not to the winding-down run.
-    connect(run, &ProcessingRun::statusMessageChanged, this, [this, run](const QString& text) {
-        if (run == m_run && !run->isCancelled())
-            setStatusMessage(text);
-    });
-    connect(run, &ProcessingRun::progressChanged, this, [this, run](double progress) {
-        if (run == m_run)
-            setOverallProgress(progress);
-    });
-    connect(run, &ProcessingRun::analysisReady, this, [this, run](const ItemAnalysis& analysis) {
-        if (run == m_run && analysis.item)
-            m_analyses.insert(analysis.item->id(), analysis);
-    });
-    connect(
-        run, &ProcessingRun::ended, this,
-        [this, run](RunOutcome outcome) { finishRun(run, outcome); }, Qt::QueuedConnection);
+    setIsProcessing(true);
+    setOverallProgress(0.0);
+    setElapsedTime(std::nullopt);
+    setStatusMessage(QStringLiteral("Starting…"));
+    emit referenceProblemChanged(); // a problem the last run had with it is gone
+    m_runs.start(std::move(request));
     updateCanSync();
-    // Started from the event loop so that startProcessing returns at once.
-    QTimer::singleShot(0, run, &ProcessingRun::start);
 }
 
 void AppViewModel::cancelProcessing() {
-    if (m_run)
-        m_run->cancel();
+    m_runs.cancel();
     setIsProcessing(false);
     setStatusMessage(QStringLiteral("Cancelled"));
     setElapsedTime(std::nullopt);
     for (AudioFileItem* item : m_files) {
-        if (item->status().isInProgress())
-            item->setStatus(ProcessingStatus::waiting());
+        if (item->status().isInProgress() || item->status().is(ProcessingStatus::Kind::waiting))
+            item->setStatus(ProcessingStatus::cancelled());
     }
 }
 
-void AppViewModel::finishRun(ProcessingRun* run, RunOutcome outcome) {
-    if (run != m_run)
-        return;
-    m_lastReserved = run->reservedOutputPaths();
-    m_run = nullptr;
-    run->deleteLater();
+AudioFileItem* AppViewModel::runItem(qsizetype index) const {
+    return index >= 0 && index < m_runItems.size() ? m_runItems[index].data() : nullptr;
+}
+
+void AppViewModel::finishRun(const RunReport& report) {
+    // Every item takes its end from the report, whatever events came before.
+    for (qsizetype i = 0; i < report.items.size(); ++i) {
+        if (AudioFileItem* item = runItem(i))
+            item->setStatus(statusOf(report.items[i]));
+    }
     setIsProcessing(false);
     updateCanSync();
-    if (outcome == RunOutcome::cancelled) {
-        emit runEnded(outcome);
+    const QString elapsed = formatElapsed(report.elapsedSeconds);
+    setStatusMessage(report.summary(elapsed));
+    if (report.referenceFailure)
+        emit referenceProblemChanged();
+    if (report.outcome == RunOutcome::cancelled) {
+        emit runEnded(report.outcome);
         if (m_headlessMode)
             endHeadless();
         return;
     }
-    if (outcome != RunOutcome::failed)
-        setStatusMessage(QStringLiteral("Done"));
-    const double elapsed =
-        m_processingStartTime.isValid()
-            ? double(m_processingStartTime.msecsTo(QDateTime::currentDateTimeUtc())) / 1000.0
-            : 0.0;
-    setElapsedTime(formatElapsed(elapsed));
+    setElapsedTime(elapsed);
     if (m_runSettings.chimeWhenDone)
         m_host->playSound(m_runSettings.completionSound);
-    emit runEnded(outcome);
+    emit runEnded(report.outcome);
     if (m_headlessMode)
         QTimer::singleShot(1500, this, [this] { endHeadless(); });
 }
@@ -180,7 +205,7 @@ QString AppViewModel::formatElapsed(double seconds) {
 }
 
 void AppViewModel::resetSession() {
-    if (m_run)
+    if (runUnderWay())
         return;
     if (!m_referenceFile.isEmpty()) {
         m_referenceFile = QUrl();
@@ -207,25 +232,23 @@ void AppViewModel::endHeadless() {
 }
 
 void AppViewModel::shutdown(int timeoutMs) {
-    if (!m_run)
-        return;
-    ProcessingRun* run = m_run;
-    m_run = nullptr;
-    // From here on nothing the run reports reaches this session.
-    disconnect(run, nullptr, this, nullptr);
-    if (!run->shutdown(timeoutMs))
-        run->setParent(nullptr); // a task still holds it: never destroy it under that task
-    else
-        delete run;
+    m_runs.shutdown(timeoutMs);
+}
+
+const ItemReport* AppViewModel::reportOf(const AudioFileItem* item) const {
+    const auto& report = m_runs.lastReport();
+    if (!item || !report)
+        return nullptr;
+    for (qsizetype i = 0; i < m_runItems.size() && i < report->items.size(); ++i) {
+        if (m_runItems[i] == item)
+            return &report->items[i];
+    }
+    return nullptr;
 }
 
 std::optional<ItemAnalysis> AppViewModel::analysisOf(const AudioFileItem* item) const {
-    if (!item)
-        return std::nullopt;
-    const auto found = m_analyses.constFind(item->id());
-    if (found == m_analyses.constEnd())
-        return std::nullopt;
-    return *found;
+    const ItemReport* report = reportOf(item);
+    return report ? report->analysis : std::nullopt;
 }
 
 void AppViewModel::setIsProcessing(bool on) {

@@ -3,17 +3,16 @@
 
 #include "audiofileitem.h"
 #include "itemanalysis.h"
+#include "runcontroller.h"
+#include "runreport.h"
 #include "runsettings.h"
 #include "sessionhost.h"
 
-#include <QDateTime>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 #include <QString>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <functional>
@@ -22,11 +21,11 @@
 
 namespace corvale {
 
-class ProcessingRun;
-
-// The one session: what the user chose, the state of the current run, and the operations the
-// window, the menus, the command line and outside requests call. Lives on the GUI thread;
-// every field notifies only when its value really changes.
+// The one session: what the user chose (the selection), the state of the current run, and the
+// operations the window, the menus, the command line and outside requests call. The runs
+// themselves belong to its RunController; the session maps their events and reports onto the
+// list's items, and is the only one that does. Lives on the GUI thread; every field notifies
+// only when its value really changes.
 class AppViewModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(QUrl referenceFile READ referenceFile NOTIFY referenceFileChanged)
@@ -67,9 +66,16 @@ public:
     [[nodiscard]] std::optional<QString> validationMessage() const;
     [[nodiscard]] QUrl effectiveOutputFolder() const;
     [[nodiscard]] bool canSync() const;
+    // Files of the last run that were written but need a listen (not found included).
     [[nodiscard]] int reviewCount() const;
     // A run has started and not yet reached its end (also while a cancelled run winds down).
-    [[nodiscard]] bool runUnderWay() const { return m_run != nullptr; }
+    [[nodiscard]] bool runUnderWay() const { return m_runs.runUnderWay(); }
+    // The last ended run's report: what every front end reads.
+    [[nodiscard]] const std::optional<RunReport>& lastReport() const {
+        return m_runs.lastReport();
+    }
+    // Why the last run could not use the reference; empty otherwise.
+    [[nodiscard]] QString referenceProblem() const;
 
     // File selection. Changes are refused while a run is under way.
     void addReferenceFile(const QUrl& url);
@@ -97,6 +103,8 @@ public:
     // The analysis of an item in the last run that analysed it (offset in samples, margin,
     // stereo verdict, drift figures); for reports that need more than the item's result.
     [[nodiscard]] std::optional<ItemAnalysis> analysisOf(const AudioFileItem* item) const;
+    // The last ended run's report of an item that took part in it.
+    [[nodiscard]] const ItemReport* reportOf(const AudioFileItem* item) const;
 
 signals:
     void referenceFileChanged();
@@ -108,6 +116,7 @@ signals:
     void elapsedTimeChanged();
     void headlessModeChanged();
     void canSyncChanged();
+    void referenceProblemChanged();
     // Emitted last when a run has fully ended (after its cleanup, the status, the elapsed
     // time and the sound), cancelled or not, with how it ended.
     void runEnded(corvale::RunOutcome outcome);
@@ -118,7 +127,8 @@ private:
     void setStatusMessage(const QString& text);
     void setElapsedTime(const std::optional<QString>& text);
     void setFiles(QList<AudioFileItem*> files);
-    void finishRun(ProcessingRun* run, RunOutcome outcome);
+    void finishRun(const RunReport& report);
+    [[nodiscard]] AudioFileItem* runItem(qsizetype index) const;
     void updateCanSync();
 
     SessionHost m_defaultHost;
@@ -133,13 +143,11 @@ private:
     std::optional<QString> m_ffmpegPath;
     bool m_headlessMode = false;
     std::function<void()> m_restoreAfterHeadless;
-    QDateTime m_processingStartTime;
-    ProcessingRun* m_run = nullptr;
     RunSettings m_runSettings;
-    QSet<QString> m_lastReserved;
-    QHash<QUuid, ItemAnalysis> m_analyses;
+    // The items of the current or last run, in the order of its inputs.
+    QList<QPointer<AudioFileItem>> m_runItems;
     bool m_canSync = false;
-    QThreadPool m_pool;
+    RunController m_runs;
 };
 
 } // namespace corvale

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "audio/publishfile.h"
+#include "audio/result.h"
 
 #include <QString>
 
@@ -14,8 +15,8 @@ namespace corvale {
 // link (source is a run's own temporary file, so sharing its data is safe and costs nothing);
 // elsewhere the data is copied through a temporary file beside the destination, which is
 // published only when complete. On failure or a stop request nothing is left behind. Returns
-// whether the copy is in place.
-bool copyFileSafely(const QString& source, const QString& destination, std::stop_token stop,
+// the path really written. Errors: the system's text (passedOn), cancelled.
+[[nodiscard]] Result<QString> copyFileSafely(const QString& source, const QString& destination, std::stop_token stop,
                     const NextName& nextName = {});
 
 } // namespace corvale

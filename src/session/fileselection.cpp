@@ -90,7 +90,7 @@ void AppViewModel::addReferenceFile(const QUrl& url) {
 }
 
 void AppViewModel::addReferenceFileWith(const QUrl& url, bool autoPopulateFiles) {
-    if (m_run || (!m_referenceFile.isEmpty() && m_referenceFile == url))
+    if (runUnderWay() || (!m_referenceFile.isEmpty() && m_referenceFile == url))
         return;
     m_referenceFile = url;
     emit referenceFileChanged();
@@ -106,7 +106,7 @@ void AppViewModel::addReferenceFileWith(const QUrl& url, bool autoPopulateFiles)
 }
 
 void AppViewModel::addIndividualFiles(const QList<QUrl>& urls) {
-    if (m_run)
+    if (runUnderWay())
         return;
     QSet<QUrl> known;
     for (const AudioFileItem* item : std::as_const(m_files))
@@ -122,7 +122,7 @@ void AppViewModel::addIndividualFiles(const QList<QUrl>& urls) {
 }
 
 void AppViewModel::removeFile(const AudioFileItem* item) {
-    if (m_run || !item)
+    if (runUnderWay() || !item)
         return;
     QList<AudioFileItem*> kept;
     for (AudioFileItem* own : std::as_const(m_files)) {
@@ -133,7 +133,7 @@ void AppViewModel::removeFile(const AudioFileItem* item) {
 }
 
 void AppViewModel::clearIndividualFiles() {
-    if (m_isProcessing || m_run)
+    if (m_isProcessing || runUnderWay())
         return;
     setFiles({});
 }

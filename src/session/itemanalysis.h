@@ -4,7 +4,6 @@
 #include "sync/synctypes.h"
 #include "trackanalysis.h"
 
-#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -14,19 +13,18 @@
 
 namespace corvale {
 
-class AudioFileItem;
-
 // One file's analysis, kept until its output is written. The offset already includes the
 // drift analysis' start correction.
 struct ItemAnalysis {
-    QPointer<AudioFileItem> item;
-    QUrl url; // the item's input, kept so the output stage never needs the item to name files
+    qsizetype index = 0; // the input's place in the run's request
+    QUrl url;            // the input, which names the outputs
     QString indWAV;
     StereoAnalysis stereo;
     OffsetResult offset;
     DriftAnalysis drift;
     double durationSeconds = 0.0;
     double sampleRate = 44100.0; // the run's rate, the unit of offset.offsetSamples
+    double referenceDurationSeconds = 0.0;
     // The writer's quiet map of the analysed channel, made while analysing.
     std::shared_ptr<const std::vector<bool>> quietMap;
     // The fine stage's outcome; empty when it was off or the track too short to measure.

@@ -2,7 +2,6 @@
 #include "outputnaming.h"
 
 #include "audio/publishfile.h"
-#include "audiofileitem.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -69,8 +68,8 @@ QString mergedBaseName(const OutputGroup& group, bool renameForDropbox) {
 
 QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses) {
     QList<OutputGroup> groups;
-    QList<const AudioFileItem*> used;
-    auto isUsed = [&](const ItemAnalysis& a) { return used.contains(a.item.data()); };
+    QList<qsizetype> used;
+    auto isUsed = [&](const ItemAnalysis& a) { return used.contains(a.index); };
 
     for (const ItemAnalysis& a : analyses) {
         if (!isMergeable(a) || isUsed(a))
@@ -78,7 +77,7 @@ QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses) {
         OutputGroup candidates{a};
         const QString aName = baseName(a.url);
         for (const ItemAnalysis& b : analyses) {
-            if (b.item == a.item || !isMergeable(b) || isUsed(b))
+            if (b.index == a.index || !isMergeable(b) || isUsed(b))
                 continue;
             const QString bName = baseName(b.url);
             const qsizetype p = commonPrefix(aName, bName).size();
@@ -106,7 +105,7 @@ QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses) {
         if (!consecutive)
             continue;
         for (const ItemAnalysis& member : candidates)
-            used.append(member.item.data());
+            used.append(member.index);
         groups.append(candidates);
     }
     for (const ItemAnalysis& a : analyses) {

@@ -3,8 +3,8 @@
 
 #include "audio/audiooutputwriter.h"
 #include "audio/loudnessnormalizer.h"
-#include "audiofileitem.h"
 #include "colorlabel.h"
+#include "resultbuilder.h"
 #include "reviewwarnings.h"
 #include "runwork.h"
 
@@ -32,13 +32,6 @@ SyncPart partOf(const ItemAnalysis& analysis, std::int64_t channel) {
 
 bool isSplit(const OutputGroup& group) {
     return group.size() == 1 && group.front().stereo.kind == StereoAnalysis::Kind::split;
-}
-
-void setStatus(const OutputGroup& group, const ProcessingStatus& status) {
-    for (const ItemAnalysis& member : group) {
-        if (member.item)
-            member.item->setStatus(status);
-    }
 }
 
 struct WriteJob {
@@ -82,7 +75,8 @@ void OutputStage::writeAll(const QList<OutputGroup>& groups) {
 }
 
 void OutputStage::writeGroup(const OutputGroup& group) {
-    setStatus(group, ProcessingStatus::processing());
+    for (const ItemAnalysis& member : group)
+        m_context.onStep(member.index, ProcessingStatus::Kind::processing);
     const QString folder = m_context.outputFolder;
     const bool dropbox = m_context.settings.renameForDropbox;
     const std::shared_ptr<OutputNameReserver> names = m_context.names;
@@ -113,15 +107,15 @@ void OutputStage::writeGroup(const OutputGroup& group) {
     }
 
     m_work->offThread(
-        [jobs = std::move(jobs), stop = m_context.stop]() -> Result<QStringList> {
+        [jobs = std::move(jobs), stop = m_context.stop]() -> Result<QStringList, ItemFailure> {
             const AudioOutputWriter writer;
             QStringList written;
-            std::optional<CorvaleError> failure;
+            std::optional<ItemFailure> failure;
             for (const WriteJob& job : jobs) {
                 // The right side is not attempted when the left one failed.
                 auto result = writer.write(job.parts, job.path, stop, job.nextName);
                 if (!result) {
-                    failure = result.error();
+                    failure = ItemFailure{RunStep::write, job.path, result.error()};
                     break;
                 }
                 written << result.value();
@@ -136,13 +130,12 @@ void OutputStage::writeGroup(const OutputGroup& group) {
                 return *failure;
             return written;
         },
-        [this, group](Result<QStringList> written) {
+        [this, group](Result<QStringList, ItemFailure> written) {
             if (!written) {
-                setStatus(group,
-                          m_context.stop.stop_requested()
-                              ? ProcessingStatus::waiting()
-                              : ProcessingStatus::failed(written.error().errorDescription()));
-                groupEnded(group);
+                if (m_context.stop.stop_requested() || written.error().error.isCancellation())
+                    endGroup(group, ItemCancelled{});
+                else
+                    endGroup(group, written.error());
                 return;
             }
             finishGroup(group, written.value());
@@ -154,8 +147,7 @@ void OutputStage::finishGroup(const OutputGroup& group, const QStringList& outpu
         completeGroup(group, outputs, std::nullopt);
         return;
     }
-    if (group.front().item)
-        group.front().item->setStatus(ProcessingStatus::normalizing());
+    m_context.onStep(group.front().index, ProcessingStatus::Kind::normalizing);
     normalizeOutputs(outputs, [this, group, outputs](std::optional<QString> error) {
         completeGroup(group, outputs, error);
     });
@@ -189,42 +181,32 @@ void OutputStage::completeGroup(const OutputGroup& group, const QStringList& out
         for (const QString& output : outputs)
             applyColorLabel(output, m_context.settings.labelNumber);
     }
+    if (normalizationError && m_context.stop.stop_requested()) {
+        // An output whose finishing steps were cut short is not done.
+        endGroup(group, ItemCancelled{});
+        return;
+    }
     const QUrl out = QUrl::fromLocalFile(outputs.value(0));
     const std::optional<QUrl> right =
         outputs.size() > 1 ? std::optional(QUrl::fromLocalFile(outputs[1])) : std::nullopt;
-    // A cancelled gain pass is the user's doing, not a fault of the file.
-    const bool normalizationFailed = normalizationError && !m_context.stop.stop_requested();
     for (const ItemAnalysis& member : group) {
-        SyncResult result;
-        result.offsetSeconds = member.followsFineClock()
-                                   ? member.fine->offsetSamples() / member.fine->sampleRate
-                                   : member.offset.offsetSeconds;
-        result.driftPoints = member.drift.points;
-        result.outputURL = out;
-        result.confidence = member.offset.confidence;
-        result.confidenceBand = member.offset.confidenceBand;
-        result.warnings = reviewWarnings(member.offset, member.drift.driftApplied,
-                                         member.drift.longestUnanchoredSpanSeconds,
-                                         member.drift.alignedDurationSeconds);
-        if (member.fine && !member.fine->fit.confident)
-            result.warnings.append(alignmentNotConfirmedWarning(member.fine->listenAtSeconds));
-        // A short file's envelopes are little evidence; unflagged, it would pass unchecked.
-        if (member.placement &&
-            member.placement->verdict == WaveformPlacement::Verdict::notPlaced &&
-            result.warnings.isEmpty() && member.durationSeconds < kLongFileSeconds)
-            result.warnings.append(placementNotConfirmedWarning(member.placement->listenAtSeconds));
-        result.placedByWaveformSearch =
-            member.placement && member.placement->verdict == WaveformPlacement::Verdict::placed;
-        if (normalizationFailed)
+        SyncResult result = describeResult(member);
+        if (normalizationError)
             result.warnings.append(normalizationWarning(*normalizationError));
         if (m_context.settings.normalizeLoudness && !normalizationError)
             result.normalizedLUFS = m_context.settings.targetLUFS;
+        result.outputURL = out;
         result.outputURLRight = right;
         if (group.size() >= 2)
             result.mergedPartCount = int(group.size());
-        if (member.item)
-            member.item->setStatus(ProcessingStatus::complete(std::move(result)));
+        m_context.onItem(member.index, std::move(result));
     }
+    groupEnded(group);
+}
+
+void OutputStage::endGroup(const OutputGroup& group, const ItemOutcome& outcome) {
+    for (const ItemAnalysis& member : group)
+        m_context.onItem(member.index, outcome);
     groupEnded(group);
 }
 

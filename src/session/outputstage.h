@@ -2,6 +2,8 @@
 #pragma once
 
 #include "outputnaming.h"
+#include "processingstatus.h"
+#include "runreport.h"
 #include "runsettings.h"
 
 #include <QList>
@@ -20,9 +22,12 @@ namespace corvale {
 class RunWork;
 struct NormalizerError;
 
-// The end of a run: names, writes, normalises and labels every output group, and completes
-// its members with their results. Groups are written concurrently on the pool; names are
-// reserved up front and a name taken meanwhile gives way to the next free one.
+// What became of one input at the output stage.
+using ItemOutcome = std::variant<ItemCancelled, SyncResult, ItemFailure>;
+
+// The end of a run: names, writes, normalises and labels every output group, and reports what
+// became of each member. Groups are written concurrently on the pool; names are reserved up
+// front and a name taken meanwhile gives way to the next free one.
 class OutputStage : public QObject {
     Q_OBJECT
 public:
@@ -32,11 +37,15 @@ public:
         RunSettings settings;
         std::stop_token stop;
         std::shared_ptr<OutputNameReserver> names;
+        // Called on the stage's thread: a member moved on to a step, a member is done.
+        std::function<void(qsizetype index, ProcessingStatus::Kind step)> onStep;
+        std::function<void(qsizetype index, ItemOutcome outcome)> onItem;
     };
 
     OutputStage(Context context, RunWork* work, QObject* parent = nullptr);
 
-    // Writes every group; groupDone(members) follows for each, then finished().
+    // Writes every group; onItem for each member and groupDone(members) follow for each
+    // group, then finished().
     void writeAll(const QList<OutputGroup>& groups);
     // For the way out: removes the temporary files of gain passes still under way.
     void removeUnfinished();
@@ -51,6 +60,7 @@ private:
     void normalizeOutputs(QStringList files, std::function<void(std::optional<QString>)> done);
     void completeGroup(const OutputGroup& group, const QStringList& outputs,
                        const std::optional<QString>& normalizationError);
+    void endGroup(const OutputGroup& group, const ItemOutcome& outcome);
     void groupEnded(const OutputGroup& group);
 
     Context m_context;

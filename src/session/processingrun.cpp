@@ -4,9 +4,7 @@
 #include "audio/audioconverter.h"
 #include "audio/ffmpeglocator.h"
 #include "audio/toolrunner.h"
-#include "audiofileitem.h"
 #include "filecopy.h"
-#include "outputstage.h"
 #include "runfolder.h"
 #include "runwork.h"
 #include "trackanalysis.h"
@@ -24,6 +22,8 @@ ProcessingRun::ProcessingRun(Request request, QThreadPool* pool, QObject* parent
     : QObject(parent), m_request(std::move(request)), m_work(new RunWork(pool, this)),
       m_names(std::make_shared<OutputNameReserver>()) {
     connect(m_work, &RunWork::settled, this, &ProcessingRun::maybeEnd);
+    for (const QUrl& input : m_request.inputs)
+        m_report.items.append(ItemReport{input, ItemCancelled{}, std::nullopt});
 }
 
 ProcessingRun::~ProcessingRun() = default;
@@ -36,7 +36,8 @@ void ProcessingRun::start() {
     }
     auto folder = createRunFolder(QDir::tempPath());
     if (!folder) {
-        failRun(QStringLiteral("Cannot create temp folder: ") + folder.error().errorDescription());
+        failRun(QStringLiteral("Cannot create temp folder: ") + folder.error().errorDescription(),
+                ItemFailure{RunStep::convert, QDir::tempPath(), folder.error()});
         endPipeline();
         return;
     }
@@ -48,13 +49,15 @@ void ProcessingRun::start() {
         std::filesystem::path(QFile::encodeName(m_request.outputFolder).toStdString()), ec);
     if (ec) {
         failRun(QStringLiteral("Cannot create output folder: ") +
-                QString::fromStdString(ec.message()));
+                    QString::fromStdString(ec.message()),
+                ItemFailure{RunStep::write, m_request.outputFolder,
+                            CorvaleError::passedOn(QString::fromStdString(ec.message()))});
         endPipeline();
         return;
     }
     emit statusMessageChanged(QStringLiteral("Converting…"));
-    for (qsizetype i = 0; i < m_request.items.size(); ++i)
-        setItemStatus(i, ProcessingStatus::converting());
+    for (qsizetype i = 0; i < m_request.inputs.size(); ++i)
+        emit itemStep(i, ProcessingStatus::Kind::converting);
     probeInputs();
 }
 
@@ -66,8 +69,8 @@ void ProcessingRun::cancel() {
 void ProcessingRun::probeInputs() {
     m_ffprobe = findFFprobe(m_request.ffmpegPath);
     QStringList paths{m_request.reference.toLocalFile()};
-    for (const auto& item : m_request.items)
-        paths << (item ? item->url().toLocalFile() : QString());
+    for (const QUrl& input : m_request.inputs)
+        paths << input.toLocalFile();
     auto probes = std::make_shared<std::vector<Probe>>(static_cast<std::size_t>(paths.size()));
     auto pending = std::make_shared<qsizetype>(paths.size());
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -95,11 +98,13 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
         for (std::size_t i = 0; i < probes.size(); ++i) {
             if (probes[i].sampleRate > 0.0)
                 continue;
-            const auto& item = i == 0 ? nullptr : m_request.items[qsizetype(i - 1)];
-            const QUrl url = i == 0 ? m_request.reference : item ? item->url() : QUrl();
-            failRun(QStringLiteral("Cannot read the sample rate of “%1” — ffprobe not found. "
-                                   "Install it with: sudo apt install ffmpeg")
-                        .arg(QFileInfo(url.toLocalFile()).fileName()));
+            const QUrl url = i == 0 ? m_request.reference : m_request.inputs[qsizetype(i - 1)];
+            const QString text =
+                QStringLiteral("Cannot read the sample rate of “%1” — ffprobe not found. "
+                               "Install it with: sudo apt install ffmpeg")
+                    .arg(QFileInfo(url.toLocalFile()).fileName());
+            failRun(text, ItemFailure{RunStep::probe, url.toLocalFile(),
+                                      CorvaleError::passedOn(text)});
             endPipeline();
             return;
         }
@@ -122,13 +127,12 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
                            m_work->track<Result<QString>>([this](Result<QString> result) {
                                onReferenceConverted(std::move(result));
                            }));
-    m_conversions.assign(static_cast<std::size_t>(m_request.items.size()), {});
-    for (qsizetype i = 0; i < m_request.items.size(); ++i) {
+    m_conversions.assign(static_cast<std::size_t>(m_request.inputs.size()), {});
+    for (qsizetype i = 0; i < m_request.inputs.size(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         m_conversions[index].stereo = probes[index + 1].channels >= 2;
-        const auto& item = m_request.items[i];
         converter.convertToWAV(
-            {item ? item->url().toLocalFile() : QString(), m_tempFolder,
+            {m_request.inputs[i].toLocalFile(), m_tempFolder,
              QStringLiteral("_ind") + QString::number(i), m_conversions[index].stereo,
              m_sampleRate},
             m_conversionStop.get_token(), this,
@@ -151,7 +155,8 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
     }
     if (!result) {
         failRun(QStringLiteral("Reference conversion failed: ") +
-                result.error().errorDescription());
+                    result.error().errorDescription(),
+                ItemFailure{RunStep::convert, m_request.reference.toLocalFile(), result.error()});
         endPipeline();
         return;
     }
@@ -161,6 +166,8 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         m_referenceChannels == 1;
     if (!monoWav)
         startReferenceCopy(referenceWAV);
+    else
+        m_report.referenceCopy.state = ReferenceCopyReport::State::notNeeded;
     if (m_request.settings.preciseAlignment)
         m_fineReference = FineReference{
             referenceWAV, m_referenceChannels >= 2,
@@ -182,12 +189,22 @@ void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
     NextName next = [names = m_names, folder, base]() -> std::optional<QString> {
         return names->uniqueReferenceCopyURL(folder, base).toLocalFile();
     };
-    // Errors of the copy are not reported; it leaves nothing behind when it fails.
+    // Until it is in place the copy counts as unfinished, like any output.
+    m_report.referenceCopy.state = ReferenceCopyReport::State::cancelled;
     m_work->offThread(
         [referenceWAV, destination, next, stop = m_stop.get_token()] {
             return copyFileSafely(referenceWAV, destination, stop, next);
         },
-        [](bool) {});
+        [this, destination](Result<QString> copied) {
+            ReferenceCopyReport& copy = m_report.referenceCopy;
+            if (copied) {
+                copy.state = ReferenceCopyReport::State::written;
+                copy.path = copied.value();
+            } else if (!copied.error().isCancellation() && !isCancelled()) {
+                copy.state = ReferenceCopyReport::State::failed;
+                copy.failure = ItemFailure{RunStep::write, destination, copied.error()};
+            }
+        });
 }
 
 void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
@@ -197,12 +214,13 @@ void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
     }
     if (!envelope) {
         failRun(QStringLiteral("Cannot read reference audio: ") +
-                envelope.error().errorDescription());
+                    envelope.error().errorDescription(),
+                ItemFailure{RunStep::analyze, m_request.reference.toLocalFile(), envelope.error()});
         endPipeline();
         return;
     }
     m_referenceEnvelope = std::make_shared<const std::vector<float>>(std::move(envelope.value()));
-    const qsizetype n = m_request.items.size();
+    const qsizetype n = m_request.inputs.size();
     emit statusMessageChanged(QStringLiteral("Processing %1 file%2…")
                                   .arg(n)
                                   .arg(n == 1 ? QString() : QStringLiteral("s")));
@@ -224,13 +242,13 @@ void ProcessingRun::startAnalysis(qsizetype index) {
     conversion.analysisStarted = true;
     const Result<QString>& converted = *conversion.result;
     if (!converted || isCancelled()) {
-        setItemStatus(index, isCancelled()
-                                 ? ProcessingStatus::waiting()
-                                 : ProcessingStatus::failed(converted.error().errorDescription()));
+        if (!isCancelled())
+            endItem(index, ItemFailure{RunStep::convert, m_request.inputs[index].toLocalFile(),
+                                       converted.error()});
         onAnalysisChildDone(index, std::nullopt);
         return;
     }
-    setItemStatus(index, ProcessingStatus::analyzing());
+    emit itemStep(index, ProcessingStatus::Kind::analyzing);
     const QString wav = converted.value();
     m_work->offThread(
         [engine = *m_engine, wav, stereo = conversion.stereo, reference = m_referenceEnvelope,
@@ -239,27 +257,29 @@ void ProcessingRun::startAnalysis(qsizetype index) {
         },
         [this, index, wav](Result<TrackAnalysisResult> result) {
             if (!result || isCancelled()) {
-                setItemStatus(index, isCancelled() ? ProcessingStatus::waiting()
-                                                   : ProcessingStatus::failed(
-                                                         result.error().errorDescription()));
+                if (!isCancelled())
+                    endItem(index, ItemFailure{RunStep::analyze,
+                                               m_request.inputs[index].toLocalFile(),
+                                               result.error()});
                 onAnalysisChildDone(index, std::nullopt);
                 return;
             }
-            const auto& item = m_request.items[index];
             const TrackAnalysisResult& r = result.value();
             ItemAnalysis analysis;
-            analysis.item = item;
-            analysis.url = item ? item->url() : QUrl();
+            analysis.index = index;
+            analysis.url = m_request.inputs[index];
             analysis.indWAV = wav;
             analysis.stereo = r.stereo;
             analysis.offset = r.offset;
             analysis.drift = r.drift;
             analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
             analysis.sampleRate = m_sampleRate;
+            analysis.referenceDurationSeconds =
+                double(m_referenceEnvelope->size() * m_engine->hopSamples()) / m_sampleRate;
             analysis.quietMap = r.quietMap;
             analysis.fine = r.fine;
             analysis.placement = r.placement;
-            emit analysisReady(analysis);
+            m_report.items[index].analysis = analysis;
             onAnalysisChildDone(index, std::move(analysis));
         });
 }
@@ -281,12 +301,22 @@ void ProcessingRun::startOutputPhase() {
     }
     QList<ItemAnalysis> present;
     for (const auto& analysis : m_analyses) {
-        if (analysis && analysis->item)
+        if (analysis)
             present.append(*analysis);
     }
-    m_output = new OutputStage({m_request.outputFolder, m_request.ffmpegPath, m_request.settings,
-                                m_stop.get_token(), m_names},
-                               m_work, this);
+    OutputStage::Context context;
+    context.outputFolder = m_request.outputFolder;
+    context.ffmpegPath = m_request.ffmpegPath;
+    context.settings = m_request.settings;
+    context.stop = m_stop.get_token();
+    context.names = m_names;
+    context.onStep = [this](qsizetype index, ProcessingStatus::Kind step) {
+        emit itemStep(index, step);
+    };
+    context.onItem = [this](qsizetype index, ItemOutcome outcome) {
+        endItem(index, std::move(outcome));
+    };
+    m_output = new OutputStage(std::move(context), m_work, this);
     connect(m_output, &OutputStage::groupDone, this,
             [this](int members) { addCompletedSteps(double(members)); });
     connect(m_output, &OutputStage::finished, this, &ProcessingRun::endPipeline);
@@ -299,16 +329,24 @@ void ProcessingRun::addCompletedSteps(double steps) {
         emit progressChanged(std::min(m_completedSteps / m_totalSteps, 1.0));
 }
 
-void ProcessingRun::failRun(const QString& text) {
-    m_failed = true;
+void ProcessingRun::failRun(const QString& text, const std::optional<ItemFailure>& cause) {
+    m_report.runFailure = text;
+    if (cause && cause->path == m_request.reference.toLocalFile())
+        m_report.referenceFailure = cause;
     emit statusMessageChanged(text);
     m_conversionStop.request_stop();
-    // Their conversions were stopped: the rows must not go on saying they are converting.
-    for (qsizetype i = 0; i < m_request.items.size(); ++i) {
-        const auto& item = m_request.items[i];
-        if (item && item->status().isInProgress())
-            setItemStatus(i, ProcessingStatus::waiting());
+    // Every file not yet finished says why it did not run: the cause is the run's.
+    for (qsizetype i = 0; i < m_report.items.size(); ++i) {
+        const ItemReport& item = m_report.items[i];
+        if (!item.result() && !item.failure())
+            endItem(i, cause.value_or(ItemFailure{RunStep::convert, m_request.reference.toLocalFile(),
+                                                  CorvaleError::passedOn(text)}));
     }
+}
+
+void ProcessingRun::endItem(qsizetype index, ItemOutcome outcome) {
+    m_report.items[index].outcome = std::move(outcome);
+    emit itemEnded(index);
 }
 
 void ProcessingRun::endPipeline() {
@@ -324,24 +362,9 @@ void ProcessingRun::maybeEnd() {
         std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);
     }
     m_ended = true;
-    emit ended(outcome());
-}
-
-RunOutcome ProcessingRun::outcome() const {
-    if (isCancelled())
-        return RunOutcome::cancelled;
-    if (m_failed)
-        return RunOutcome::failed;
-    for (const auto& item : m_request.items) {
-        const SyncResult* result = item ? item->status().result() : nullptr;
-        if (!result)
-            return RunOutcome::completedWithFailures;
-        for (const SyncWarning& warning : result->warnings) {
-            if (warning.code == QStringLiteral("NORMALIZATION_FAILED"))
-                return RunOutcome::completedWithFailures;
-        }
-    }
-    return RunOutcome::succeeded;
+    m_report.sampleRate = m_sampleRate;
+    m_report.outcome = outcomeOf(m_report, isCancelled());
+    emit ended(m_report);
 }
 
 bool ProcessingRun::shutdown(int timeoutMs) {
@@ -357,11 +380,6 @@ bool ProcessingRun::shutdown(int timeoutMs) {
     m_pipelineDone = true;
     m_ended = true;
     return idle;
-}
-
-void ProcessingRun::setItemStatus(qsizetype index, const ProcessingStatus& status) {
-    if (const auto& item = m_request.items[index])
-        item->setStatus(status);
 }
 
 } // namespace corvale

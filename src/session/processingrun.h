@@ -4,12 +4,14 @@
 #include "audio/result.h"
 #include "itemanalysis.h"
 #include "outputnaming.h"
+#include "outputstage.h"
+#include "processingstatus.h"
+#include "runreport.h"
 #include "runsettings.h"
 #include "sync/syncengine.h"
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
@@ -22,22 +24,19 @@
 
 namespace corvale {
 
-class AudioFileItem;
-class OutputStage;
-class ProcessingStatus;
 class RunWork;
 
 // One sync run: converts every input, analyses every file against the shared reference and
 // hands the analyses to the output stage. It knows nothing of the session that started it:
-// it receives the items, the run's settings and the tool, sets the items' statuses (they are
-// shared with the list shown to the user) and reports everything else through its signals.
-// Works on its own thread, handing heavy work to the pool. ended() comes once, after every
-// child process and background task has ended and the temporary folder is gone.
+// it receives the inputs, the run's settings and the tool, reports each input's steps as
+// events, and ends with one RunReport. Works on its own thread, handing heavy work to the
+// pool. ended() comes once, after every child process and background task has ended and the
+// temporary folder is gone.
 class ProcessingRun : public QObject {
     Q_OBJECT
 public:
     struct Request {
-        QList<QPointer<AudioFileItem>> items;
+        QList<QUrl> inputs;
         QUrl reference;
         QString outputFolder;
         QString ffmpegPath;
@@ -54,6 +53,8 @@ public:
     [[nodiscard]] QSet<QString> reservedOutputPaths() const { return m_names->reserved(); }
     [[nodiscard]] double sampleRate() const { return m_sampleRate; }
     [[nodiscard]] const QString& tempFolder() const { return m_tempFolder; }
+    // The report as it stands: final once ended() has come.
+    [[nodiscard]] const RunReport& report() const { return m_report; }
     // Cancels and waits, at most timeoutMs, for the children and background work to end, then
     // removes the temporary folder and unfinished outputs. For the way out of the process.
     // False when background work is still running: the run must then never be destroyed.
@@ -62,8 +63,11 @@ public:
 signals:
     void statusMessageChanged(const QString& text);
     void progressChanged(double progress);
-    void analysisReady(const corvale::ItemAnalysis& analysis);
-    void ended(corvale::RunOutcome outcome);
+    // Input index moved on to a step (converting, analyzing, processing, normalizing).
+    void itemStep(qsizetype index, corvale::ProcessingStatus::Kind step);
+    // Input index reached its end (report().items[index] holds it).
+    void itemEnded(qsizetype index);
+    void ended(const corvale::RunReport& report);
 
 private:
     struct Conversion {
@@ -85,11 +89,10 @@ private:
     void onAnalysisChildDone(qsizetype index, std::optional<ItemAnalysis> analysis);
     void startOutputPhase();
     void addCompletedSteps(double steps);
-    void failRun(const QString& text);
+    void failRun(const QString& text, const std::optional<ItemFailure>& cause = std::nullopt);
+    void endItem(qsizetype index, ItemOutcome outcome);
     void endPipeline();
     void maybeEnd();
-    [[nodiscard]] RunOutcome outcome() const;
-    void setItemStatus(qsizetype index, const ProcessingStatus& status);
 
     Request m_request;
     RunWork* m_work;
@@ -106,11 +109,11 @@ private:
     std::shared_ptr<const std::vector<float>> m_referenceEnvelope;
     std::optional<FineReference> m_fineReference; // set when the fine stage is to run
     std::vector<std::optional<ItemAnalysis>> m_analyses;
+    RunReport m_report;
     qsizetype m_analysesPending = 0;
     double m_completedSteps = 0.0;
     double m_totalSteps = 0.0;
     bool m_pipelineDone = false;
-    bool m_failed = false;
     bool m_ended = false;
 };
 

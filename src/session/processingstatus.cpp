@@ -56,13 +56,20 @@ QString statusText(const ProcessingStatus& status) {
         return QStringLiteral("Normalizing loudness…");
     case Kind::failed:
         return QStringLiteral("Error: ") + status.failureMessage();
+    case Kind::cancelled:
+        return QStringLiteral("Cancelled");
     case Kind::complete:
         break;
     }
     const SyncResult& result = *status.result();
     const double o = result.offsetSeconds;
     QString text;
-    if (std::fabs(o) < 0.1)
+    if (result.notFound)
+        text = QStringLiteral("Not found in the reference — best guess ") +
+               (std::fabs(o) < 0.1 ? QStringLiteral("at the start")
+                                   : formatOffset(std::fabs(o)) +
+                                         (o >= 0 ? QStringLiteral(" late") : QStringLiteral(" early")));
+    else if (std::fabs(o) < 0.1)
         text = QStringLiteral("Done — nearly in sync");
     else
         text = QStringLiteral("Done — ") + formatOffset(std::fabs(o)) +

@@ -12,7 +12,16 @@ namespace corvale {
 // The state of one file during a run; complete carries the result, failed the message.
 class ProcessingStatus {
 public:
-    enum class Kind { complete, failed, waiting, converting, analyzing, processing, normalizing };
+    enum class Kind {
+        complete,
+        failed,
+        waiting,
+        converting,
+        analyzing,
+        processing,
+        normalizing,
+        cancelled, // the run stopped before this file was finished
+    };
 
     ProcessingStatus() : m_kind(Kind::waiting) {}
     static ProcessingStatus waiting() { return ProcessingStatus(Kind::waiting); }
@@ -20,6 +29,7 @@ public:
     static ProcessingStatus analyzing() { return ProcessingStatus(Kind::analyzing); }
     static ProcessingStatus processing() { return ProcessingStatus(Kind::processing); }
     static ProcessingStatus normalizing() { return ProcessingStatus(Kind::normalizing); }
+    static ProcessingStatus cancelled() { return ProcessingStatus(Kind::cancelled); }
     static ProcessingStatus failed(QString message);
     static ProcessingStatus complete(SyncResult result);
 

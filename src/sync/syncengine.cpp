@@ -33,6 +33,21 @@ struct DriftPass {
     std::vector<DriftMeasurement> accepted;
 };
 
+// The kept anchors' drift at a time, interpolated linearly and held flat beyond the last.
+std::int64_t driftFramesAt(std::span<const DriftMeasurement> kept, std::int64_t time) {
+    for (std::size_t i = 1; i < kept.size(); ++i) {
+        if (time > kept[i].timeFrames)
+            continue;
+        const DriftMeasurement& a = kept[i - 1];
+        const DriftMeasurement& b = kept[i];
+        if (b.timeFrames == a.timeFrames)
+            return b.driftFrames;
+        const double t = double(time - a.timeFrames) / double(b.timeFrames - a.timeFrames);
+        return a.driftFrames + std::llround(t * double(b.driftFrames - a.driftFrames));
+    }
+    return kept.empty() ? 0 : kept.back().driftFrames;
+}
+
 // Drift measured against the start offset `lag` (frames): segments are searched around where
 // that offset puts them, times count from the first track frame it makes overlap.
 DriftPass measureDrift(const DriftInputs& in, std::int64_t lag, std::int64_t hop, double sampleRate,
@@ -75,7 +90,14 @@ DriftPass measureDrift(const DriftInputs& in, std::int64_t lag, std::int64_t hop
     }
 
     const auto kept = keepContinuous(pass.accepted);
-    if (!driftIsApplicable(kept, hop, sampleRate))
+    const bool applicable = driftIsApplicable(kept, hop, sampleRate);
+    pass.result.segmentsMeasured = static_cast<int>(pass.accepted.size());
+    for (const DriftMeasurement& m : pass.accepted) {
+        const std::int64_t applied = applicable ? driftFramesAt(kept, m.timeFrames) : 0;
+        if (std::abs(m.driftFrames - applied) > kContinuityFrames)
+            ++pass.result.segmentsDisagreeing;
+    }
+    if (!applicable)
         return pass;
 
     pass.result.points.clear();

@@ -55,6 +55,11 @@ struct DriftAnalysis {
     // Samples to add to OffsetResult::offsetSamples when the points are measured against a
     // start that was moved to the drift at the first overlapping frame. 0 unless driftApplied.
     std::int64_t startCorrectionSamples = 0;
+    // Segments whose measurement was clear, and of those the ones lying more than the
+    // continuity limit away from the drift applied (or from no drift when none is applied):
+    // evidence of a clock the coarse analysis could not follow.
+    int segmentsMeasured = 0;
+    int segmentsDisagreeing = 0;
 };
 
 } // namespace corvale

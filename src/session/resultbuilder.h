@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "itemanalysis.h"
+#include "syncresult.h"
+
+namespace corvale {
+
+// Whether any stage vouched for the file's place: the envelopes' high band, a whole-reference
+// search that placed or confirmed it, or a confident fine fit.
+[[nodiscard]] bool somethingVouchesFor(const ItemAnalysis& analysis);
+
+// The result of a written file from its analysis: the placement and clock the writer applied
+// (the fine stage's clock when it is followed, the coarse offset and drift anchors otherwise),
+// the drift chart's clock, the review warnings in their fixed order, the not-found verdict and
+// how much of the track fell outside the reference. Outputs and loudness are the caller's.
+[[nodiscard]] SyncResult describeResult(const ItemAnalysis& analysis);
+
+} // namespace corvale
