@@ -71,12 +71,6 @@ const QString kProminentStyle = QStringLiteral(
 
 } // namespace
 
-QString reviewSummaryText(int count) {
-    if (count == 1)
-        return QStringLiteral("1 sync needs review");
-    return QStringLiteral("%1 syncs need review").arg(count);
-}
-
 ContentView::ContentView(AppViewModel* session, QWidget* parent)
     : QWidget(parent), m_session(session), m_chooseFolder(chooseFolderWithDialog) {
     auto* stack = new QVBoxLayout(this);
@@ -101,6 +95,7 @@ ContentView::ContentView(AppViewModel* session, QWidget* parent)
     connect(vm, &AppViewModel::elapsedTimeChanged, this, redraw);
     connect(vm, &AppViewModel::canSyncChanged, this, redraw);
     connect(vm, &AppViewModel::runEnded, this, redraw);
+    connect(vm, &AppViewModel::referenceProblemChanged, this, redraw);
     connect(vm, &AppViewModel::individualFilesChanged, this, [this] { refreshFiles(); });
     refreshFiles();
 }
@@ -194,12 +189,6 @@ QWidget* ContentView::buildFooter() {
     m_status = new ElidedLabel(Qt::ElideRight);
     m_status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     theme::style(m_status, theme::caption(), theme::secondary());
-    m_elapsedDot = captionLabel(QStringLiteral("·"), theme::secondary());
-    m_elapsed = captionLabel(QString(), theme::secondary());
-    m_reviewDot = captionLabel(QStringLiteral("·"), theme::secondary());
-    m_review = new GlyphLabel(Glyph::exclamationTriangleFill, QString(), theme::caption(),
-                              theme::orange());
-    m_review->setToolTip(QStringLiteral("Click a track's warning icon for details."));
     m_validation = captionLabel(QString(), theme::orange());
     m_cancel = new QPushButton(QStringLiteral("Cancel"));
     m_reset = new QPushButton(QStringLiteral("Reset"));
@@ -208,10 +197,6 @@ QWidget* ContentView::buildFooter() {
     connect(m_reset, &QPushButton::clicked, vm, &AppViewModel::resetSession);
     connect(m_sync, &QPushButton::clicked, vm, &AppViewModel::startProcessing);
     row->addWidget(m_status);
-    row->addWidget(m_elapsedDot);
-    row->addWidget(m_elapsed);
-    row->addWidget(m_reviewDot);
-    row->addWidget(m_review);
     row->addStretch(1);
     row->addSpacing(8);
     row->addWidget(m_cancel);
@@ -254,6 +239,7 @@ void ContentView::refresh() {
     const bool busy = processing || vm->runUnderWay();
 
     m_ffmpegMissing->setVisible(!vm->ffmpegPath().has_value());
+    m_reference->setProblem(vm->referenceProblem().section(QLatin1Char('\n'), 0, 0));
     m_reference->setReferenceFile(vm->referenceFile());
     m_reference->chooseButton()->setEnabled(!busy);
     m_reference->replaceButton()->setEnabled(!busy);
@@ -278,15 +264,12 @@ void ContentView::refresh() {
     m_progress->setVisible(processing);
     m_progress->setValue(int(vm->overallProgress() * 1000.0 + 0.5));
     m_status->setText(vm->statusMessage());
-    const auto elapsed = vm->elapsedTime();
-    m_elapsedDot->setVisible(elapsed.has_value());
-    m_elapsed->setVisible(elapsed.has_value());
-    m_elapsed->setText(elapsed.value_or(QString()));
-    const int review = vm->reviewCount();
-    const bool showReview = !processing && review >= 1;
-    m_reviewDot->setVisible(showReview);
-    m_review->setVisible(showReview);
-    m_review->setText(reviewSummaryText(review));
+    // The run's summary says its time and counts what needs a look.
+    const bool attention = !processing && vm->lastReport() && !vm->lastReport()->isClean() &&
+                           vm->lastReport()->outcome != RunOutcome::cancelled;
+    const QColor statusColor = attention ? theme::orange() : theme::secondary();
+    if (m_status->palette().color(QPalette::WindowText) != statusColor)
+        theme::style(m_status, theme::caption(), statusColor);
 
     m_cancel->setVisible(processing);
     const auto validation = vm->validationMessage();

@@ -20,9 +20,6 @@ class FilesListView;
 class GlyphLabel;
 class ReferenceDropZone;
 
-// "1 sync needs review", "2 syncs need review".
-[[nodiscard]] QString reviewSummaryText(int count);
-
 // The main window's content: header, the reference and the files to sync, the output folder
 // and the footer with the run's progress and actions. Holds no state of its own; every
 // control calls the session and every session change redraws.
@@ -47,8 +44,6 @@ public:
     [[nodiscard]] QPushButton* chooseOutputButton() const { return m_chooseOutput; }
     [[nodiscard]] QProgressBar* progressBar() const { return m_progress; }
     [[nodiscard]] ElidedLabel* statusLabel() const { return m_status; }
-    [[nodiscard]] QLabel* elapsedLabel() const { return m_elapsed; }
-    [[nodiscard]] GlyphLabel* reviewSummary() const { return m_review; }
     [[nodiscard]] QLabel* validationLabel() const { return m_validation; }
     [[nodiscard]] GlyphLabel* ffmpegWarning() const { return m_ffmpegMissing; }
     [[nodiscard]] ElidedLabel* outputPath() const { return m_outputPath; }
@@ -72,10 +67,6 @@ private:
     QPushButton* m_chooseOutput = nullptr;
     QProgressBar* m_progress = nullptr;
     ElidedLabel* m_status = nullptr;
-    QLabel* m_elapsedDot = nullptr;
-    QLabel* m_elapsed = nullptr;
-    QLabel* m_reviewDot = nullptr;
-    GlyphLabel* m_review = nullptr;
     QLabel* m_validation = nullptr;
     QPushButton* m_cancel = nullptr;
     QPushButton* m_reset = nullptr;

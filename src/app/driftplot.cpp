@@ -26,10 +26,10 @@ QString msText(double ms) {
 
 } // namespace
 
-DriftPlot::DriftPlot(std::vector<DriftPoint> points, QWidget* parent)
-    : QWidget(parent), m_points(std::move(points)) {
+DriftPlot::DriftPlot(AppliedClock clock, QWidget* parent)
+    : QWidget(parent), m_clock(std::move(clock)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setToolTip(QStringLiteral("Clock drift measured along the track"));
+    setToolTip(QStringLiteral("Clock drift followed along the track"));
 }
 
 QSize DriftPlot::sizeHint() const {
@@ -38,21 +38,21 @@ QSize DriftPlot::sizeHint() const {
 
 void DriftPlot::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    paint(painter, rect(), m_points);
+    paint(painter, rect(), m_clock);
 }
 
-QImage DriftPlot::render(const std::vector<DriftPoint>& points, QSize size,
+QImage DriftPlot::render(const AppliedClock& clock, QSize size,
                          double devicePixelRatio) {
     QImage image(size * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);
     QPainter painter(&image);
-    paint(painter, QRectF(QPointF(0, 0), QSizeF(size)), points);
+    paint(painter, QRectF(QPointF(0, 0), QSizeF(size)), clock);
     return image;
 }
 
-void DriftPlot::paint(QPainter& painter, const QRectF& rect,
-                      const std::vector<DriftPoint>& points) {
+void DriftPlot::paint(QPainter& painter, const QRectF& rect, const AppliedClock& clock) {
+    const std::vector<DriftPoint>& points = clock.line;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     QFont font = theme::caption();
@@ -66,8 +66,14 @@ void DriftPlot::paint(QPainter& painter, const QRectF& rect,
     painter.drawRoundedRect(rect, 6, 6);
 
     double tMax = 1.0, dMin = 0.0, dMax = 0.0;
+    for (const std::vector<DriftPoint>* list : {&clock.line, &clock.windows}) {
+        for (const DriftPoint& p : *list) {
+            tMax = std::max(tMax, p.timeSeconds);
+            dMin = std::min(dMin, p.driftSeconds * 1000.0);
+            dMax = std::max(dMax, p.driftSeconds * 1000.0);
+        }
+    }
     for (const DriftPoint& p : points) {
-        tMax = std::max(tMax, p.timeSeconds);
         dMin = std::min(dMin, p.driftSeconds * 1000.0);
         dMax = std::max(dMax, p.driftSeconds * 1000.0);
     }
@@ -116,9 +122,14 @@ void DriftPlot::paint(QPainter& painter, const QRectF& rect,
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(line);
     }
+    painter.setPen(QPen(theme::orange(), 1, Qt::DashLine));
+    for (const double t : clock.breakSeconds) {
+        const double x = at({t, 0.0}).x();
+        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    }
     painter.setPen(Qt::NoPen);
     painter.setBrush(accent);
-    for (const DriftPoint& p : points)
+    for (const DriftPoint& p : clock.windows)
         painter.drawEllipse(at(p), 2.6, 2.6);
     painter.restore();
 }

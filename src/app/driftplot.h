@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "sync/synctypes.h"
+#include "session/syncresult.h"
 
 #include <QImage>
 #include <QWidget>
@@ -12,26 +12,26 @@ class QPainter;
 
 namespace corvale {
 
-// A small chart of the drift measured along a track: where the file was anchored against the
-// reference, and by how much its clock had drifted there.
+// A small chart of the clock a track was written with: the drift followed along it (a line),
+// the windows where it was measured (dots) and any break (a dashed mark).
 class DriftPlot : public QWidget {
     Q_OBJECT
 public:
-    explicit DriftPlot(std::vector<DriftPoint> points, QWidget* parent = nullptr);
+    explicit DriftPlot(AppliedClock clock, QWidget* parent = nullptr);
 
     [[nodiscard]] QSize sizeHint() const override;
-    [[nodiscard]] const std::vector<DriftPoint>& points() const { return m_points; }
+    [[nodiscard]] const AppliedClock& clock() const { return m_clock; }
 
     // The same chart as a picture (for tooltips), at size in device-independent pixels.
-    [[nodiscard]] static QImage render(const std::vector<DriftPoint>& points, QSize size,
+    [[nodiscard]] static QImage render(const AppliedClock& clock, QSize size,
                                        double devicePixelRatio = 1.0);
-    static void paint(QPainter& painter, const QRectF& rect, const std::vector<DriftPoint>& points);
+    static void paint(QPainter& painter, const QRectF& rect, const AppliedClock& clock);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::vector<DriftPoint> m_points;
+    AppliedClock m_clock;
 };
 
 } // namespace corvale

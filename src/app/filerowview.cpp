@@ -66,8 +66,10 @@ FileRowView::FileRowView(AudioFileItem* item, QWidget* parent)
     refresh();
 }
 
-Glyph FileRowView::glyphFor(Kind kind) {
-    switch (kind) {
+Glyph FileRowView::glyphFor(const ProcessingStatus& status) {
+    if (status.result() && status.result()->notFound)
+        return Glyph::exclamationTriangleFill;
+    switch (status.kind()) {
     case Kind::waiting:
         return Glyph::clock;
     case Kind::converting:
@@ -82,13 +84,18 @@ Glyph FileRowView::glyphFor(Kind kind) {
         return Glyph::checkmarkCircleFill;
     case Kind::failed:
         return Glyph::exclamationCircleFill;
+    case Kind::cancelled:
+        return Glyph::xmarkCircle;
     }
     return Glyph::clock;
 }
 
-QColor FileRowView::colorFor(Kind kind) {
-    switch (kind) {
+QColor FileRowView::colorFor(const ProcessingStatus& status) {
+    if (status.result() && status.result()->notFound)
+        return theme::orange();
+    switch (status.kind()) {
     case Kind::waiting:
+    case Kind::cancelled:
         return theme::secondary();
     case Kind::complete:
         return theme::green();
@@ -122,10 +129,13 @@ void FileRowView::refresh() {
         return;
     const ProcessingStatus& status = m_item->status();
     m_kind = status.kind();
-    m_icon->setPixmap(glyphPixmap(glyphFor(m_kind), colorFor(m_kind), 18, devicePixelRatioF()));
+    m_icon->setPixmap(glyphPixmap(glyphFor(status), colorFor(status), 18, devicePixelRatioF()));
     m_name->setText(QFileInfo(m_item->url().toLocalFile()).fileName());
     m_status->setText(statusText(status));
-    const QColor statusColor = m_kind == Kind::failed ? theme::red() : theme::secondary();
+    const bool notFound = status.result() && status.result()->notFound;
+    const QColor statusColor = m_kind == Kind::failed ? theme::red()
+                               : notFound             ? theme::orange()
+                                                      : theme::secondary();
     if (m_status->palette().color(QPalette::WindowText) != statusColor)
         theme::style(m_status, theme::caption(), statusColor);
     const SyncResult* result = status.result();
@@ -155,13 +165,19 @@ QString FileRowView::richToolTip() const {
     QStringList lines{QStringLiteral("<b>%1</b>").arg(m_name->text().toHtmlEscaped())};
     if (result->placedByWaveformSearch)
         lines << QStringLiteral("Found by searching the whole reference for its waveform");
-    if (result->driftPoints.size() >= 2) {
-        const QImage chart = DriftPlot::render(result->driftPoints, QSize(260, 84));
+    if (result->leftOutBeforeSeconds >= 1.0)
+        lines << QStringLiteral("%1 recorded before the reference started is left out")
+                     .arg(formatOffset(result->leftOutBeforeSeconds));
+    if (result->leftOutAfterSeconds >= 1.0)
+        lines << QStringLiteral("%1 recorded after the reference ended is left out")
+                     .arg(formatOffset(result->leftOutAfterSeconds));
+    if (result->clock.line.size() >= 2) {
+        const QImage chart = DriftPlot::render(result->clock, QSize(260, 84));
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         chart.save(&buffer, "PNG");
-        lines << QStringLiteral("Clock drift along the track")
+        lines << QStringLiteral("Clock drift followed along the track")
               << QStringLiteral("<img src=\"data:image/png;base64,%1\">")
                      .arg(QString::fromLatin1(png.toBase64()));
     }

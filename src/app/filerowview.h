@@ -31,8 +31,9 @@ public:
     [[nodiscard]] bool showsDivider() const { return m_divider; }
     [[nodiscard]] bool showingWarnings() const;
 
-    [[nodiscard]] static Glyph glyphFor(ProcessingStatus::Kind kind);
-    [[nodiscard]] static QColor colorFor(ProcessingStatus::Kind kind);
+    // A file not found in the reference was written, but never shows the green tick.
+    [[nodiscard]] static Glyph glyphFor(const ProcessingStatus& status);
+    [[nodiscard]] static QColor colorFor(const ProcessingStatus& status);
 
     [[nodiscard]] ElidedLabel* nameLabel() const { return m_name; }
     [[nodiscard]] ElidedLabel* statusLabel() const { return m_status; }

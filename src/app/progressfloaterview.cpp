@@ -15,7 +15,6 @@ namespace corvale {
 
 ProgressFloaterView::ProgressFloaterView(AppViewModel* session, QWidget* parent)
     : QWidget(parent), m_session(session), m_progress(new QProgressBar), m_status(new QLabel),
-      m_dot(new QLabel(QStringLiteral("·"))), m_elapsed(new QLabel),
       m_cancel(new QPushButton(QStringLiteral("Cancel"))) {
     setFixedWidth(380);
     auto* stack = new QVBoxLayout(this);
@@ -26,15 +25,11 @@ ProgressFloaterView::ProgressFloaterView(AppViewModel* session, QWidget* parent)
 
     auto* row = new QHBoxLayout;
     row->setSpacing(4);
-    for (QLabel* label : {m_status, m_dot, m_elapsed}) {
-        label->setTextFormat(Qt::PlainText);
-        theme::style(label, theme::callout(), theme::secondary());
-    }
+    m_status->setTextFormat(Qt::PlainText);
+    theme::style(m_status, theme::callout(), theme::secondary());
     m_status->setMinimumWidth(1);
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row->addWidget(m_status, 1);
-    row->addWidget(m_dot);
-    row->addWidget(m_elapsed);
     row->addSpacing(8);
     row->addWidget(m_cancel);
     // Keeps the row's height when "Cancel" goes, so the panel does not jump.
@@ -58,10 +53,6 @@ void ProgressFloaterView::refresh() {
         return;
     m_progress->setValue(int(m_session->overallProgress() * 1000.0 + 0.5));
     m_status->setText(m_session->statusMessage());
-    const auto elapsed = m_session->elapsedTime();
-    m_dot->setVisible(elapsed.has_value());
-    m_elapsed->setVisible(elapsed.has_value());
-    m_elapsed->setText(elapsed.value_or(QString()));
     m_cancel->setVisible(m_session->isProcessing());
 }
 

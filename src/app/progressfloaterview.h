@@ -21,7 +21,6 @@ public:
 
     [[nodiscard]] QProgressBar* progressBar() const { return m_progress; }
     [[nodiscard]] QLabel* statusLabel() const { return m_status; }
-    [[nodiscard]] QLabel* elapsedLabel() const { return m_elapsed; }
     [[nodiscard]] QPushButton* cancelButton() const { return m_cancel; }
 
 private:
@@ -30,8 +29,6 @@ private:
     QPointer<AppViewModel> m_session;
     QProgressBar* m_progress;
     QLabel* m_status;
-    QLabel* m_dot;
-    QLabel* m_elapsed;
     QPushButton* m_cancel;
 };
 

@@ -71,10 +71,20 @@ void ReferenceDropZone::setReferenceFile(const QUrl& url) {
     if (present) {
         const QFileInfo info(url.toLocalFile());
         m_name->setText(info.fileName());
-        m_folder->setText(info.absolutePath());
+        m_folder->setText(m_problem.isEmpty() ? info.absolutePath() : m_problem);
     }
     m_pages->setCurrentIndex(present ? 1 : 0);
     setCursor(present ? Qt::ArrowCursor : Qt::PointingHandCursor);
+}
+
+void ReferenceDropZone::setProblem(const QString& problem) {
+    if (m_problem == problem)
+        return;
+    m_problem = problem;
+    // A tool's text can run over several lines: the first shows, the tooltip has it all.
+    theme::style(m_folder, theme::caption(), problem.isEmpty() ? theme::secondary() : theme::red());
+    m_folder->setToolTip(problem);
+    setReferenceFile(m_reference);
 }
 
 void ReferenceDropZone::handleDrop(const QMimeData* mime) {

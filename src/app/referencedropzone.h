@@ -19,6 +19,10 @@ public:
     explicit ReferenceDropZone(QWidget* parent = nullptr);
 
     void setReferenceFile(const QUrl& url);
+    // Why the last run could not use the reference, shown in red in place of its folder;
+    // empty to show the folder again.
+    void setProblem(const QString& problem);
+    [[nodiscard]] QString shownProblem() const { return m_problem; }
     [[nodiscard]] QUrl referenceFile() const { return m_reference; }
     // Only the first item counts, and only when it is a local file.
     void handleDrop(const QMimeData* mime) override;
@@ -42,6 +46,7 @@ private:
     QToolButton* m_replace;
     QLabel* m_name;
     ElidedLabel* m_folder;
+    QString m_problem;
 };
 
 } // namespace corvale

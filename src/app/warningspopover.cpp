@@ -61,8 +61,8 @@ WarningsPopover::WarningsPopover(const SyncResult& result, QWidget* parent)
         stack->addLayout(row);
         m_messages << warning.message;
     }
-    if (result.driftPoints.size() >= 2) {
-        auto* plot = new DriftPlot(result.driftPoints);
+    if (result.clock.line.size() >= 2) {
+        auto* plot = new DriftPlot(result.clock);
         plot->setFixedSize(textWidth, 92);
         stack->addWidget(plot);
         m_hasPlot = true;

@@ -91,6 +91,7 @@ SyncResult describeResult(const ItemAnalysis& a) {
         if (a.drift.driftApplied && !a.drift.points.empty())
             r.finalDriftSeconds = a.drift.points.back().driftSeconds;
         r.clock.line = a.drift.points;
+        r.clock.windows = a.drift.points; // the anchors are the measurements
     }
     r.leftOutBeforeSeconds = std::max(0.0, -r.offsetSeconds);
     if (a.referenceDurationSeconds > 0.0)
