@@ -65,8 +65,9 @@ QString RunReport::counts() const {
 
 QString RunReport::summary(const QString& elapsed) const {
     if (outcome == RunOutcome::cancelled) {
-        const QString c = counts();
-        return c.isEmpty() ? QStringLiteral("Cancelled") : QStringLiteral("Cancelled — ") + c;
+        // Worth counting only when something was finished before the stop.
+        const bool finished = count(ItemVerdict::cancelled) < items.size();
+        return finished ? QStringLiteral("Cancelled — ") + counts() : QStringLiteral("Cancelled");
     }
     if (runFailure)
         return *runFailure;

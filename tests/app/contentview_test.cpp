@@ -7,10 +7,12 @@
 #include "glyphlabel.h"
 
 #include "session/audiofileitem.h"
+#include "theme.h"
 
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 
 namespace corvale::test {
@@ -23,11 +25,10 @@ protected:
         QStringList parts;
         if (view.progressBar()->isVisible())
             parts << QStringLiteral("progress");
-        parts << QStringLiteral("status:") + view.statusLabel()->text();
-        if (view.elapsedLabel()->isVisible())
-            parts << QStringLiteral("elapsed");
-        if (view.reviewSummary()->isVisible())
-            parts << QStringLiteral("review:") + view.reviewSummary()->text();
+        QString status = view.statusLabel()->text();
+        status.replace(QRegularExpression(QStringLiteral("^Finished in \\d+s")),
+                       QStringLiteral("Finished in Ns"));
+        parts << QStringLiteral("status:") + status;
         if (view.cancelButton()->isVisible())
             parts << QStringLiteral("Cancel");
         if (view.validationLabel()->isVisible())
@@ -42,20 +43,7 @@ protected:
         }
         return parts.join(u' ');
     }
-
-    SyncResult reviewed() {
-        SyncResult result;
-        result.warnings = {{QStringLiteral("LOW_OFFSET_CONFIDENCE"), QStringLiteral("Check it.")}};
-        return result;
-    }
 };
-
-TEST(ReviewSummary, CountsSyncsInWords) {
-    EXPECT_EQ(reviewSummaryText(1), "1 sync needs review");
-    EXPECT_EQ(reviewSummaryText(2), "2 syncs need review");
-    EXPECT_EQ(reviewSummaryText(0), "0 syncs need review");
-    EXPECT_EQ(reviewSummaryText(12345), "12345 syncs need review");
-}
 
 TEST_F(ContentViewTest, FooterFollowsEveryStateOfTheSession) {
     ContentView view(&session());
@@ -74,18 +62,10 @@ TEST_F(ContentViewTest, FooterFollowsEveryStateOfTheSession) {
     view.syncButton()->click();
     EXPECT_EQ(footer(view), "progress status:Starting… Cancel");
 
-    // Earlier results needing review stay hidden while a run is going.
-    session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete(reviewed()));
-    EXPECT_FALSE(view.reviewSummary()->isVisible());
     ASSERT_TRUE(waitUntil([&] { return !session().runUnderWay(); }, 60000));
-    // The two files hold unrelated audio, so the short one is flagged for a listen.
-    EXPECT_EQ(footer(view), "status:Done elapsed review:1 sync needs review Reset Sync(prominent)");
-    session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete({}));
-    EXPECT_EQ(footer(view), "status:Done elapsed Reset Sync(prominent)");
-
-    session().individualFiles().constFirst()->setStatus(ProcessingStatus::complete(reviewed()));
-    EXPECT_EQ(footer(view), "status:Done elapsed review:1 sync needs review Reset Sync(prominent)");
-    EXPECT_EQ(view.reviewSummary()->toolTip(), "Click a track's warning icon for details.");
+    // The two files hold unrelated audio: the summary counts the track for a listen.
+    EXPECT_EQ(footer(view), "status:Finished in Ns — 1 needs review Reset Sync(prominent)");
+    EXPECT_EQ(view.statusLabel()->palette().color(QPalette::WindowText), theme::orange());
 
     view.resetButton()->click();
     EXPECT_EQ(footer(view), "status:Ready validation:Add a reference file to continue. Sync(off)");

@@ -132,9 +132,11 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
     SyncResult clean;
     clean.offsetSeconds = 1.5;
     SyncResult flagged = clean;
-    flagged.warnings = {{QStringLiteral("LOW_OFFSET_CONFIDENCE"), QStringLiteral("First note.")},
-                        {QStringLiteral("SPARSE_DRIFT_COVERAGE"), QStringLiteral("Second note.")}};
-    flagged.driftPoints = {{30.0, 0.001}, {300.0, 0.012}, {600.0, 0.025}};
+    flagged.warnings = {{WarningKind::lowOffsetConfidence, QStringLiteral("First note.")},
+                        {WarningKind::sparseDriftCoverage, QStringLiteral("Second note.")}};
+    flagged.clock.line = {{30.0, 0.001}, {300.0, 0.012}, {600.0, 0.025}};
+    SyncResult notFound = flagged;
+    notFound.notFound = true;
     const struct {
         ProcessingStatus status;
         Glyph glyph;
@@ -151,18 +153,23 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
          false},
         {ProcessingStatus::complete(flagged), Glyph::checkmarkCircleFill, theme::green(), true,
          true},
+        {ProcessingStatus::complete(notFound), Glyph::exclamationTriangleFill, theme::orange(),
+         true, true},
         {ProcessingStatus::failed(QStringLiteral("Conversion failed: bad data")),
          Glyph::exclamationCircleFill, theme::red(), true, false},
+        {ProcessingStatus::cancelled(), Glyph::xmarkCircle, theme::secondary(), true, false},
     };
     for (const auto& c : cases) {
         item->setStatus(c.status);
         const QString name = statusText(c.status);
         EXPECT_EQ(row->shownKind(), c.status.kind()) << name.toStdString();
-        EXPECT_EQ(FileRowView::glyphFor(c.status.kind()), c.glyph) << name.toStdString();
-        EXPECT_EQ(FileRowView::colorFor(c.status.kind()), c.color) << name.toStdString();
+        EXPECT_EQ(FileRowView::glyphFor(c.status), c.glyph) << name.toStdString();
+        EXPECT_EQ(FileRowView::colorFor(c.status), c.color) << name.toStdString();
         EXPECT_EQ(row->statusLabel()->text(), name);
         EXPECT_EQ(row->statusLabel()->palette().color(QPalette::WindowText),
-                  c.status.is(Kind::failed) ? theme::red() : theme::secondary());
+                  c.status.is(Kind::failed)                     ? theme::red()
+                  : c.status.result() && c.status.result()->notFound ? theme::orange()
+                                                                     : theme::secondary());
         EXPECT_EQ(row->removeButton()->isVisible(), c.remove) << name.toStdString();
         EXPECT_EQ(row->warningButton()->isVisible(), c.warning) << name.toStdString();
     }
@@ -199,7 +206,7 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
 
 TEST_F(FilesListTest, LongReviewNotesWrapInsideThePopover) {
     SyncResult result;
-    result.warnings = {{QStringLiteral("X"), QString(QStringLiteral("word ")).repeated(80)}};
+    result.warnings = {{WarningKind::lowOffsetConfidence, QString(QStringLiteral("word ")).repeated(80)}};
     WarningsPopover popover(result);
     popover.adjustSize();
     EXPECT_EQ(popover.width(), 320);

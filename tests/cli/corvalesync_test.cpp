@@ -99,7 +99,8 @@ TEST_F(CorvaleSync, SyncsASessionAndPrintsTheTable) {
     EXPECT_TRUE(outcome.out.contains(QStringLiteral("+1.00s")));
     EXPECT_TRUE(outcome.out.contains(QStringLiteral("-1.50s")));
     EXPECT_TRUE(outcome.out.contains(QStringLiteral("Ann-synced.wav")));
-    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Done in ")));
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral("Finished in ")));
+    EXPECT_TRUE(outcome.out.contains(QStringLiteral(" — 2 synced — outputs in ")));
     EXPECT_TRUE(QFileInfo::exists(path("Ann-synced.wav")));
     EXPECT_TRUE(QFileInfo::exists(path("bob-synced.wav")));
     // Non-terminal runs report each file's progress as plain lines.
@@ -116,23 +117,30 @@ TEST_F(CorvaleSync, JsonCarriesTheFullResultsAndOverridesApplyToThisRunOnly) {
     const QJsonDocument doc = QJsonDocument::fromJson(outcome.out.toUtf8(), &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << outcome.out.toStdString();
     const QJsonObject root = doc.object();
-    EXPECT_EQ(root[QStringLiteral("status")].toString(), QStringLiteral("Done"));
+    EXPECT_TRUE(root[QStringLiteral("status")].toString().startsWith(QStringLiteral("Finished")));
+    EXPECT_EQ(root[QStringLiteral("outcome")].toString(), QStringLiteral("succeeded"));
+    EXPECT_EQ(root[QStringLiteral("counts")].toObject()[QStringLiteral("placed")].toInt(), 2);
     const QJsonArray files = root[QStringLiteral("files")].toArray();
     ASSERT_EQ(files.size(), 2);
     const QJsonObject ann = files[0].toObject();
     EXPECT_EQ(ann[QStringLiteral("offsetSamples")].toInteger(), kRate);
-    EXPECT_DOUBLE_EQ(ann[QStringLiteral("offsetSeconds")].toDouble(), 1.0);
+    // What was written (the fine stage's placement) at the top, the envelopes' under coarse.
+    EXPECT_NEAR(ann[QStringLiteral("offsetSeconds")].toDouble(), 1.0, 0.5 / kRate);
+    EXPECT_DOUBLE_EQ(
+        ann[QStringLiteral("coarse")].toObject()[QStringLiteral("offsetSeconds")].toDouble(), 1.0);
+    EXPECT_EQ(ann[QStringLiteral("verdict")].toString(), QStringLiteral("placed"));
     EXPECT_EQ(ann[QStringLiteral("confidenceBand")].toString(), QStringLiteral("high"));
     EXPECT_TRUE(ann[QStringLiteral("crossCheckAgrees")].toBool());
     EXPECT_EQ(ann[QStringLiteral("stereo")].toObject()[QStringLiteral("verdict")].toString(),
               QStringLiteral("monoOrIdentical"));
     EXPECT_FALSE(ann[QStringLiteral("driftApplied")].toBool());
-    EXPECT_TRUE(ann[QStringLiteral("driftPoints")].isArray());
+    EXPECT_TRUE(ann[QStringLiteral("coarse")].toObject()[QStringLiteral("driftPoints")].isArray());
     EXPECT_TRUE(ann[QStringLiteral("warnings")].toArray().isEmpty());
     EXPECT_GT(ann[QStringLiteral("margin")].toDouble(), 0.0);
     EXPECT_EQ(ann[QStringLiteral("outputs")].toArray().first().toString(),
               path("out/Ann - take-synced.wav"));
-    EXPECT_DOUBLE_EQ(files[1].toObject()[QStringLiteral("offsetSeconds")].toDouble(), -1.5);
+    EXPECT_NEAR(files[1].toObject()[QStringLiteral("offsetSeconds")].toDouble(), -1.5,
+                0.5 / kRate);
     // Nothing was written to the preferences.
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("config/Corvale/Corvale.conf"))));
 }
@@ -148,7 +156,8 @@ TEST_F(CorvaleSync, PreciseByDefaultNoPreciseRunsTheCoarseAnalysisAlone) {
     };
     const Outcome precise = run(QStringList(files) << QStringLiteral("--json")
                                                    << QStringLiteral("--output") << path("a"));
-    ASSERT_EQ(precise.exitCode, 0) << precise.err.toStdString();
+    // The stranger is in no stage's reference: not found, and the run asks for a listen.
+    ASSERT_EQ(precise.exitCode, 3) << precise.err.toStdString();
     const QJsonArray fine = parse(precise);
     ASSERT_EQ(fine.size(), 3);
     const QJsonObject ann = fine[0].toObject()[QStringLiteral("fine")].toObject();
@@ -160,8 +169,9 @@ TEST_F(CorvaleSync, PreciseByDefaultNoPreciseRunsTheCoarseAnalysisAlone) {
     EXPECT_GE(ann[QStringLiteral("windowsMeasured")].toInt(), 6);
     EXPECT_EQ(ann[QStringLiteral("windowsAgreeing")].toInt(),
               ann[QStringLiteral("windowsMeasured")].toInt());
-    EXPECT_TRUE(ann[QStringLiteral("break")].isNull());
+    EXPECT_TRUE(ann[QStringLiteral("breaks")].toArray().isEmpty());
     const QJsonObject stranger = fine[2].toObject();
+    EXPECT_EQ(stranger[QStringLiteral("verdict")].toString(), QStringLiteral("notFound"));
     EXPECT_FALSE(stranger[QStringLiteral("fine")].toObject()[QStringLiteral("confirmed")].toBool());
     QStringList codes;
     for (const auto& w : stranger[QStringLiteral("warnings")].toArray())
@@ -172,7 +182,7 @@ TEST_F(CorvaleSync, PreciseByDefaultNoPreciseRunsTheCoarseAnalysisAlone) {
     const Outcome coarse =
         run(QStringList(files) << QStringLiteral("--json") << QStringLiteral("--no-precise")
                                << QStringLiteral("--output") << path("b"));
-    ASSERT_EQ(coarse.exitCode, 0) << coarse.err.toStdString();
+    ASSERT_EQ(coarse.exitCode, 3) << coarse.err.toStdString();
     for (const auto& file : parse(coarse)) {
         EXPECT_FALSE(file.toObject().contains(QStringLiteral("fine")));
         for (const auto& w : file.toObject()[QStringLiteral("warnings")].toArray())
@@ -204,7 +214,8 @@ TEST_F(CorvaleSync, AFailedFileExitsWithOne) {
     ASSERT_EQ(files.size(), 3);
     EXPECT_EQ(files[2].toObject()[QStringLiteral("status")].toString(), QStringLiteral("failed"));
     EXPECT_TRUE(files[2].toObject()[QStringLiteral("error")].toString().startsWith(
-        QStringLiteral("Conversion failed: ")));
+        QStringLiteral("Cannot convert ") + junk.fileName() + ": "));
+    EXPECT_EQ(files[2].toObject()[QStringLiteral("verdict")].toString(), QStringLiteral("failed"));
     EXPECT_EQ(files[0].toObject()[QStringLiteral("status")].toString(), QStringLiteral("complete"));
 }
 
@@ -387,8 +398,9 @@ TEST_F(CorvaleSync, ShortClipsAreFoundInTheWholeReferenceAndStrangersNowhere) {
         EXPECT_EQ(file[QStringLiteral("waveformSearch")].toObject()[QStringLiteral("verdict")],
                   QStringLiteral("notPlaced"));
         EXPECT_FALSE(file[QStringLiteral("warnings")].toArray().isEmpty());
+        EXPECT_EQ(file[QStringLiteral("verdict")].toString(), QStringLiteral("notFound"));
     }
-    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.exitCode, 3);
 }
 
 TEST_F(CorvaleSync, AClipWhoseLoudestPartTheReferenceHoldsTwiceIsFlagged) {
@@ -419,5 +431,6 @@ TEST_F(CorvaleSync, AClipWhoseLoudestPartTheReferenceHoldsTwiceIsFlagged) {
     for (const QJsonValue& w : file[QStringLiteral("warnings")].toArray())
         codes << w[QStringLiteral("code")].toString();
     EXPECT_EQ(codes, QStringList{QStringLiteral("PLACEMENT_NOT_CONFIRMED")});
-    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(file[QStringLiteral("verdict")].toString(), QStringLiteral("needsReview"));
+    EXPECT_EQ(outcome.exitCode, 3);
 }

@@ -70,7 +70,7 @@ TEST(ProcessingStatusEquality, ComparesPayloads) {
     EXPECT_NE(ProcessingStatus::failed("a"), ProcessingStatus::failed("b"));
     EXPECT_NE(ProcessingStatus::complete(resultAt(1.0)), ProcessingStatus::complete(resultAt(2.0)));
     SyncResult withWarning = resultAt(1.0);
-    withWarning.warnings.append({QStringLiteral("LOW_OFFSET_CONFIDENCE"), QStringLiteral("x")});
+    withWarning.warnings.append({WarningKind::lowOffsetConfidence, QStringLiteral("x")});
     EXPECT_NE(ProcessingStatus::complete(resultAt(1.0)), ProcessingStatus::complete(withWarning));
 }
 

@@ -178,7 +178,7 @@ TEST_F(FineStage, AnUnrelatedRecordingIsFlaggedAndKeepsTheCoarsePath) {
     item.fine = r.fine;
     EXPECT_FALSE(item.followsFineClock()) << "the writer keeps the coarse path";
     const SyncWarning warning = alignmentNotConfirmedWarning(r.fine->listenAtSeconds);
-    EXPECT_EQ(warning.code, QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
+    EXPECT_EQ(warning.code(), QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
 }
 
 TEST_F(FineStage, WithoutTheStageTheCoarseResultIsUntouched) {

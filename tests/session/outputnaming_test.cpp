@@ -25,7 +25,7 @@ struct Analyses {
         const QUrl url = QUrl::fromLocalFile(QStringLiteral("/rec/") + name);
         items.push_back(std::make_unique<AudioFileItem>(url));
         ItemAnalysis a;
-        a.item = items.back().get();
+        a.index = qsizetype(items.size());
         a.url = url;
         a.stereo = stereo;
         a.offset.offsetSeconds = offset;

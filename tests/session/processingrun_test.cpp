@@ -68,8 +68,8 @@ TEST_F(ProcessingRunTest, MixedSessionWritesAlignedMergedAndSplitOutputs) {
     choose(reference, {ann, bo1, bo2, duo});
 
     ASSERT_TRUE(runToEnd());
-    EXPECT_EQ(session().statusMessage(), QStringLiteral("Done"));
-    EXPECT_TRUE(session().elapsedTime().has_value());
+    EXPECT_EQ(session().statusMessage(),
+              QStringLiteral("Finished in %1 — 4 synced").arg(*session().elapsedTime()));
     EXPECT_DOUBLE_EQ(session().overallProgress(), 1.0);
     EXPECT_FALSE(session().isProcessing());
     EXPECT_EQ(m_host.sounds, QStringList{QStringLiteral("Glass")});
@@ -122,12 +122,13 @@ TEST_F(ProcessingRunTest, FileThatCannotBeConvertedFailsAloneAndProgressStopsSho
     ASSERT_TRUE(runToEnd());
     EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::complete));
     ASSERT_TRUE(item(1).status().is(ProcessingStatus::Kind::failed));
-    EXPECT_TRUE(
-        item(1).status().failureMessage().startsWith(QStringLiteral("Conversion failed: ")));
+    // The failure names the step and the path.
+    EXPECT_TRUE(item(1).status().failureMessage().startsWith(QStringLiteral("Cannot convert ") +
+                                                             junk.fileName() + ": "));
     EXPECT_GT(item(1).status().failureMessage().size(), 20);
     EXPECT_TRUE(item(2).status().is(ProcessingStatus::Kind::complete));
     EXPECT_NEAR(session().overallProgress(), 5.0 / 6.0, 1e-9);
-    EXPECT_EQ(session().statusMessage(), QStringLiteral("Done"));
+    EXPECT_TRUE(session().statusMessage().endsWith(QStringLiteral(" — 2 synced · 1 failed")));
     // A file whose rate cannot be read does not raise the session's rate.
     EXPECT_EQ(readWav(resultOf(0).outputURL.toLocalFile()).sampleRate, kRate);
 }
@@ -148,6 +149,11 @@ TEST_F(ProcessingRunTest, ReferenceThatCannotBeConvertedEndsTheRunWithTheToolsTe
     EXPECT_EQ(m_host.sounds.size(), 1);
     EXPECT_FALSE(QFileInfo::exists(QDir(outputDir()).filePath("a-synced.wav")));
     EXPECT_TRUE(runTempFolders().isEmpty());
+    // The track says why it did not run, and the reference zone can say what went wrong.
+    ASSERT_TRUE(item(0).status().is(ProcessingStatus::Kind::failed));
+    EXPECT_TRUE(item(0).status().failureMessage().startsWith(QStringLiteral("Cannot convert ") +
+                                                             junk.fileName()));
+    EXPECT_EQ(session().referenceProblem(), item(0).status().failureMessage());
 }
 
 TEST_F(ProcessingRunTest, CancelDuringAnalysisLeavesNothingRunning) {
@@ -164,8 +170,8 @@ TEST_F(ProcessingRunTest, CancelDuringAnalysisLeavesNothingRunning) {
     ASSERT_TRUE(cancelled);
     EXPECT_EQ(session().statusMessage(), QStringLiteral("Cancelled"));
     EXPECT_FALSE(session().elapsedTime().has_value());
-    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::waiting));
-    EXPECT_TRUE(item(1).status().is(ProcessingStatus::Kind::waiting));
+    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::cancelled));
+    EXPECT_TRUE(item(1).status().is(ProcessingStatus::Kind::cancelled));
     EXPECT_EQ(ffmpegChildren(), 0);
     EXPECT_TRUE(runTempFolders().isEmpty());
     EXPECT_TRUE(m_host.sounds.isEmpty());

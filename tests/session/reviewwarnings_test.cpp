@@ -22,7 +22,7 @@ const OffsetResult kHigh = band(ConfidenceBand::high);
 QStringList codes(const QList<SyncWarning>& warnings) {
     QStringList out;
     for (const auto& w : warnings)
-        out << w.code;
+        out << w.code();
     return out;
 }
 
@@ -43,11 +43,11 @@ TEST(ReviewWarnings, ConfidentAlignmentWithoutDriftHasNone) {
 TEST(ReviewWarnings, LowConfidenceComesFirstWithItsText) {
     const auto warnings = reviewWarnings(band(ConfidenceBand::low), true, 2880.0, 3600.0);
     ASSERT_EQ(warnings.size(), 2);
-    EXPECT_EQ(warnings[0].code, QStringLiteral("LOW_OFFSET_CONFIDENCE"));
+    EXPECT_EQ(warnings[0].code(), QStringLiteral("LOW_OFFSET_CONFIDENCE"));
     EXPECT_EQ(warnings[0].message,
               QStringLiteral("No confident alignment was found for this track \u2014 check its "
                              "sync in your DAW."));
-    EXPECT_EQ(warnings[1].code, QStringLiteral("SPARSE_DRIFT_COVERAGE"));
+    EXPECT_EQ(warnings[1].code(), QStringLiteral("SPARSE_DRIFT_COVERAGE"));
     EXPECT_EQ(warnings[1].message,
               QStringLiteral("Drift was corrected across a 48-minute gap with no reference point "
                              "\u2014 check alignment late in this track."));
@@ -76,7 +76,7 @@ TEST(ReviewWarnings, GapIsGivenInWholeMinutesWhateverTheLocale) {
 
 TEST(ReviewWarnings, UnconfirmedAlignmentNamesWhereToListen) {
     const SyncWarning warning = alignmentNotConfirmedWarning(754.4);
-    EXPECT_EQ(warning.code, QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
+    EXPECT_EQ(warning.code(), QStringLiteral("ALIGNMENT_NOT_CONFIRMED"));
     EXPECT_EQ(warning.message,
               QStringLiteral("The alignment of this track could not be confirmed \u2014 listen "
                              "around 12:34 to check its sync in your DAW."));
@@ -85,7 +85,7 @@ TEST(ReviewWarnings, UnconfirmedAlignmentNamesWhereToListen) {
     EXPECT_TRUE(
         alignmentNotConfirmedWarning(std::nan("")).message.contains(QStringLiteral("0:00")));
     EXPECT_EQ(placementNotConfirmedWarning(3725.0),
-              (SyncWarning{QStringLiteral("PLACEMENT_NOT_CONFIRMED"),
+              (SyncWarning{WarningKind::placementNotConfirmed,
                            QStringLiteral("This file could not be found with certainty in the "
                                           "reference \u2014 listen around 1:02:05 to check its "
                                           "sync in your DAW.")}));

@@ -57,24 +57,25 @@ TEST_F(RunTrust, OutcomesAreTypedAndAnnouncedLast) {
 
     ASSERT_EQ(m_ended.size(), 3u);
     EXPECT_EQ(m_ended[0].outcome, RunOutcome::succeeded);
-    // "Done", the elapsed time and the sound are all in place when the end is announced.
-    EXPECT_EQ(m_ended[0].status, QStringLiteral("Done"));
+    // The summary, the elapsed time and the sound are all in place when the end is announced.
+    EXPECT_TRUE(m_ended[0].status.endsWith(QStringLiteral("s — 1 synced")));
     EXPECT_TRUE(m_ended[0].hadElapsed);
     EXPECT_EQ(m_ended[0].sounds, 1);
     EXPECT_EQ(m_ended[1].outcome, RunOutcome::completedWithFailures);
-    EXPECT_EQ(m_ended[1].status, QStringLiteral("Done"));
+    EXPECT_TRUE(m_ended[1].status.endsWith(QStringLiteral("s — 1 synced · 1 failed")))
+        << m_ended[1].status.toStdString();
     EXPECT_EQ(m_ended[2].outcome, RunOutcome::failed);
     EXPECT_TRUE(m_ended[2].status.startsWith(QStringLiteral("Reference conversion failed")));
 }
 
-TEST_F(RunTrust, ACancelBeforeTheRunStartsLeavesEveryRowWaiting) {
+TEST_F(RunTrust, ACancelBeforeTheRunStartsLeavesEveryRowCancelled) {
     watchEnd();
     choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 2.0, 30.0))});
     session().startProcessing();
     session().cancelProcessing();
     ASSERT_TRUE(waitUntil([&] { return !m_ended.empty(); }));
     EXPECT_EQ(m_ended[0].outcome, RunOutcome::cancelled);
-    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::waiting));
+    EXPECT_TRUE(item(0).status().is(ProcessingStatus::Kind::cancelled));
     EXPECT_TRUE(runTempFolders().isEmpty());
 }
 
@@ -121,7 +122,7 @@ TEST_F(RunTrust, AFailedGainPassIsAWarningAndACancelledOneLeavesNoTemporaryFile)
     ASSERT_TRUE(waitUntil([&] { return m_ended.size() == 1; }));
     EXPECT_EQ(m_ended[0].outcome, RunOutcome::completedWithFailures);
     ASSERT_EQ(resultOf(0).warnings.size(), 1);
-    EXPECT_EQ(resultOf(0).warnings[0].code, QStringLiteral("NORMALIZATION_FAILED"));
+    EXPECT_EQ(resultOf(0).warnings[0].code(), QStringLiteral("NORMALIZATION_FAILED"));
     EXPECT_TRUE(resultOf(0).warnings[0].message.contains(QStringLiteral("exit status 1")));
     EXPECT_FALSE(resultOf(0).normalizedLUFS.has_value());
     EXPECT_TRUE(QFileInfo::exists(resultOf(0).outputURL.toLocalFile())); // kept, un-normalised
@@ -207,9 +208,9 @@ TEST_F(RunTrust, ASessionDestroyedMidRunIsNeverCalledBack) {
 
 TEST_F(RunTrust, ARunNeedsNoSessionToReportThrough) {
     const QString reference = referenceMix();
-    AudioFileItem item(QUrl::fromLocalFile(writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0))));
+    const QUrl input = QUrl::fromLocalFile(writeMono(QStringLiteral("a.wav"), take(0, 2.0, 60.0)));
     ProcessingRun::Request request;
-    request.items = {&item};
+    request.inputs = {input};
     request.reference = QUrl::fromLocalFile(reference);
     request.outputFolder = outputDir();
     request.ffmpegPath = realFFmpeg();
@@ -218,23 +219,31 @@ TEST_F(RunTrust, ARunNeedsNoSessionToReportThrough) {
     ProcessingRun run(request, &pool);
     QStringList statuses;
     std::vector<double> progress;
-    int analyses = 0;
-    std::optional<RunOutcome> outcome;
+    std::vector<ProcessingStatus::Kind> steps;
+    std::optional<RunReport> report;
     QObject::connect(&run, &ProcessingRun::statusMessageChanged,
                      [&](const QString& text) { statuses << text; });
     QObject::connect(&run, &ProcessingRun::progressChanged,
                      [&](double p) { progress.push_back(p); });
-    QObject::connect(&run, &ProcessingRun::analysisReady, [&](const ItemAnalysis&) { ++analyses; });
-    QObject::connect(&run, &ProcessingRun::ended, [&](RunOutcome o) { outcome = o; });
+    QObject::connect(&run, &ProcessingRun::itemStep,
+                     [&](qsizetype, ProcessingStatus::Kind step) { steps.push_back(step); });
+    QObject::connect(&run, &ProcessingRun::ended, [&](const RunReport& r) { report = r; });
     run.start();
-    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
-    EXPECT_EQ(*outcome, RunOutcome::succeeded);
+    ASSERT_TRUE(waitUntil([&] { return report.has_value(); }));
+    EXPECT_EQ(report->outcome, RunOutcome::succeeded);
     EXPECT_EQ(statuses, (QStringList{QStringLiteral("Converting…"),
                                      QStringLiteral("Loading reference audio…"),
                                      QStringLiteral("Processing 1 file…")}));
     EXPECT_EQ(progress, (std::vector<double>{0.5, 1.0}));
-    EXPECT_EQ(analyses, 1);
-    ASSERT_NE(item.status().result(), nullptr);
-    EXPECT_NEAR(item.status().result()->offsetSeconds, 2.0, 1e-5); // the fine offset
+    using Kind = ProcessingStatus::Kind;
+    EXPECT_EQ(steps, (std::vector<Kind>{Kind::converting, Kind::analyzing, Kind::processing}));
+    ASSERT_EQ(report->items.size(), 1);
+    const SyncResult* result = report->items[0].result();
+    ASSERT_NE(result, nullptr);
+    EXPECT_EQ(report->items[0].input, input);
+    EXPECT_TRUE(report->items[0].analysis.has_value());
+    EXPECT_NEAR(result->offsetSeconds, 2.0, 1e-5); // the fine offset
+    EXPECT_EQ(report->items[0].verdict(), ItemVerdict::placed);
+    EXPECT_EQ(report->referenceCopy.state, ReferenceCopyReport::State::notNeeded);
     EXPECT_TRUE(runTempFolders().isEmpty());
 }
