@@ -41,8 +41,7 @@ void DriftPlot::paintEvent(QPaintEvent*) {
     paint(painter, rect(), m_clock);
 }
 
-QImage DriftPlot::render(const AppliedClock& clock, QSize size,
-                         double devicePixelRatio) {
+QImage DriftPlot::render(const AppliedClock& clock, QSize size, double devicePixelRatio) {
     QImage image(size * devicePixelRatio, QImage::Format_ARGB32_Premultiplied);
     image.setDevicePixelRatio(devicePixelRatio);
     image.fill(Qt::transparent);

@@ -215,8 +215,8 @@ QJsonObject itemJson(const ItemReport& item) {
         file[QStringLiteral("coarse")] = coarseJson(*analysis);
         if (analysis->fine)
             file[QStringLiteral("fine")] = fineJson(*analysis->fine);
-        const bool byWaveform = analysis->placement && analysis->placement->verdict ==
-                                                           WaveformPlacement::Verdict::placed;
+        const bool byWaveform = analysis->placement &&
+                                analysis->placement->verdict == WaveformPlacement::Verdict::placed;
         file[QStringLiteral("placedBy")] =
             byWaveform ? QStringLiteral("waveform") : QStringLiteral("envelopes");
         if (analysis->placement)
@@ -265,8 +265,8 @@ QJsonObject resultJson(const RunReport& report) {
     for (const ItemReport& item : report.items)
         files.append(itemJson(item));
     QJsonObject counts;
-    for (const ItemVerdict v : {ItemVerdict::placed, ItemVerdict::needsReview, ItemVerdict::notFound,
-                                ItemVerdict::failed, ItemVerdict::cancelled})
+    for (const ItemVerdict v : {ItemVerdict::placed, ItemVerdict::needsReview,
+                                ItemVerdict::notFound, ItemVerdict::failed, ItemVerdict::cancelled})
         counts[rawValue(v)] = report.count(v);
     QJsonObject copy{{QStringLiteral("state"), copyState(report.referenceCopy.state)}};
     if (!report.referenceCopy.path.isEmpty())

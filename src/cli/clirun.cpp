@@ -240,9 +240,10 @@ void CliRun::onRunEnded(RunOutcome outcome) {
         if (report.referenceCopy.failure)
             m_out << '\n' << report.referenceCopy.failure->message();
         else if (report.referenceCopy.state == ReferenceCopyReport::State::written)
-            m_out << "\nReference copy: " << QDir(outputFolder).relativeFilePath(report.referenceCopy.path);
-        m_out << '\n' << firstLine(session.statusMessage()) << " — outputs in " << outputFolder
-              << '\n'
+            m_out << "\nReference copy: "
+                  << QDir(outputFolder).relativeFilePath(report.referenceCopy.path);
+        m_out << '\n'
+              << firstLine(session.statusMessage()) << " — outputs in " << outputFolder << '\n'
               << Qt::flush;
     }
     if (!checkStreams()) {

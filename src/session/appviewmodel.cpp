@@ -40,8 +40,7 @@ AppViewModel::AppViewModel(QObject* parent) : AppViewModel(findFFmpeg(), nullptr
 
 AppViewModel::AppViewModel(std::optional<QString> ffmpegPath, SessionHost* host, QObject* parent)
     : QObject(parent), m_host(host ? host : &m_defaultHost), m_ffmpegPath(std::move(ffmpegPath)) {
-    connect(&m_runs, &RunController::statusMessageChanged, this,
-            &AppViewModel::setStatusMessage);
+    connect(&m_runs, &RunController::statusMessageChanged, this, &AppViewModel::setStatusMessage);
     connect(&m_runs, &RunController::progressChanged, this, &AppViewModel::setOverallProgress);
     connect(&m_runs, &RunController::itemStep, this,
             [this](qsizetype index, ProcessingStatus::Kind step) {
@@ -53,8 +52,7 @@ AppViewModel::AppViewModel(std::optional<QString> ffmpegPath, SessionHost* host,
                 if (AudioFileItem* item = runItem(index))
                     item->setStatus(statusOf(report));
             });
-    connect(&m_runs, &RunController::ended, this, &AppViewModel::finishRun,
-            Qt::QueuedConnection);
+    connect(&m_runs, &RunController::ended, this, &AppViewModel::finishRun, Qt::QueuedConnection);
     updateCanSync();
 }
 

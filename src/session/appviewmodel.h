@@ -71,9 +71,7 @@ public:
     // A run has started and not yet reached its end (also while a cancelled run winds down).
     [[nodiscard]] bool runUnderWay() const { return m_runs.runUnderWay(); }
     // The last ended run's report: what every front end reads.
-    [[nodiscard]] const std::optional<RunReport>& lastReport() const {
-        return m_runs.lastReport();
-    }
+    [[nodiscard]] const std::optional<RunReport>& lastReport() const { return m_runs.lastReport(); }
     // Why the last run could not use the reference; empty otherwise.
     [[nodiscard]] QString referenceProblem() const;
 

@@ -16,7 +16,7 @@ namespace corvale {
 // elsewhere the data is copied through a temporary file beside the destination, which is
 // published only when complete. On failure or a stop request nothing is left behind. Returns
 // the path really written. Errors: the system's text (passedOn), cancelled.
-[[nodiscard]] Result<QString> copyFileSafely(const QString& source, const QString& destination, std::stop_token stop,
-                    const NextName& nextName = {});
+[[nodiscard]] Result<QString> copyFileSafely(const QString& source, const QString& destination,
+                                             std::stop_token stop, const NextName& nextName = {});
 
 } // namespace corvale

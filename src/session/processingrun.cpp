@@ -103,8 +103,8 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
                 QStringLiteral("Cannot read the sample rate of “%1” — ffprobe not found. "
                                "Install it with: sudo apt install ffmpeg")
                     .arg(QFileInfo(url.toLocalFile()).fileName());
-            failRun(text, ItemFailure{RunStep::probe, url.toLocalFile(),
-                                      CorvaleError::passedOn(text)});
+            failRun(text,
+                    ItemFailure{RunStep::probe, url.toLocalFile(), CorvaleError::passedOn(text)});
             endPipeline();
             return;
         }
@@ -154,8 +154,7 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         return;
     }
     if (!result) {
-        failRun(QStringLiteral("Reference conversion failed: ") +
-                    result.error().errorDescription(),
+        failRun(QStringLiteral("Reference conversion failed: ") + result.error().errorDescription(),
                 ItemFailure{RunStep::convert, m_request.reference.toLocalFile(), result.error()});
         endPipeline();
         return;
@@ -258,9 +257,9 @@ void ProcessingRun::startAnalysis(qsizetype index) {
         [this, index, wav](Result<TrackAnalysisResult> result) {
             if (!result || isCancelled()) {
                 if (!isCancelled())
-                    endItem(index, ItemFailure{RunStep::analyze,
-                                               m_request.inputs[index].toLocalFile(),
-                                               result.error()});
+                    endItem(index,
+                            ItemFailure{RunStep::analyze, m_request.inputs[index].toLocalFile(),
+                                        result.error()});
                 onAnalysisChildDone(index, std::nullopt);
                 return;
             }
@@ -339,8 +338,9 @@ void ProcessingRun::failRun(const QString& text, const std::optional<ItemFailure
     for (qsizetype i = 0; i < m_report.items.size(); ++i) {
         const ItemReport& item = m_report.items[i];
         if (!item.result() && !item.failure())
-            endItem(i, cause.value_or(ItemFailure{RunStep::convert, m_request.reference.toLocalFile(),
-                                                  CorvaleError::passedOn(text)}));
+            endItem(i,
+                    cause.value_or(ItemFailure{RunStep::convert, m_request.reference.toLocalFile(),
+                                               CorvaleError::passedOn(text)}));
     }
 }
 

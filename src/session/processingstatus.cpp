@@ -66,9 +66,10 @@ QString statusText(const ProcessingStatus& status) {
     QString text;
     if (result.notFound)
         text = QStringLiteral("Not found in the reference — best guess ") +
-               (std::fabs(o) < 0.1 ? QStringLiteral("at the start")
-                                   : formatOffset(std::fabs(o)) +
-                                         (o >= 0 ? QStringLiteral(" late") : QStringLiteral(" early")));
+               (std::fabs(o) < 0.1
+                    ? QStringLiteral("at the start")
+                    : formatOffset(std::fabs(o)) +
+                          (o >= 0 ? QStringLiteral(" late") : QStringLiteral(" early")));
     else if (std::fabs(o) < 0.1)
         text = QStringLiteral("Done — nearly in sync");
     else

@@ -38,10 +38,9 @@ AppliedClock fineClock(const FineAlignment& fine, double durationSeconds) {
         push(at, i - 1);
         push(at, i);
     }
-    std::stable_sort(clock.line.begin(), clock.line.end(),
-                     [](const DriftPoint& a, const DriftPoint& b) {
-                         return a.timeSeconds < b.timeSeconds;
-                     });
+    std::stable_sort(
+        clock.line.begin(), clock.line.end(),
+        [](const DriftPoint& a, const DriftPoint& b) { return a.timeSeconds < b.timeSeconds; });
     return clock;
 }
 
@@ -82,8 +81,8 @@ SyncResult describeResult(const ItemAnalysis& a) {
         r.offsetSeconds = a.fine->offsetSamples() / rate;
         r.clock = fineClock(*a.fine, a.durationSeconds);
         r.finalDriftSeconds = r.clock.line.empty() ? 0.0 : r.clock.line.back().driftSeconds;
-        r.driftCorrected = std::fabs(r.finalDriftSeconds) * rate >= 0.5 ||
-                           a.fine->fit.segments.size() > 1;
+        r.driftCorrected =
+            std::fabs(r.finalDriftSeconds) * rate >= 0.5 || a.fine->fit.segments.size() > 1;
     } else {
         r.offsetSamples = a.offset.offsetSamples;
         r.offsetSeconds = a.offset.offsetSeconds;
@@ -95,13 +94,12 @@ SyncResult describeResult(const ItemAnalysis& a) {
     }
     r.leftOutBeforeSeconds = std::max(0.0, -r.offsetSeconds);
     if (a.referenceDurationSeconds > 0.0)
-        r.leftOutAfterSeconds =
-            std::max(0.0, r.offsetSeconds + a.durationSeconds + r.finalDriftSeconds -
-                              a.referenceDurationSeconds);
+        r.leftOutAfterSeconds = std::max(0.0, r.offsetSeconds + a.durationSeconds +
+                                                  r.finalDriftSeconds - a.referenceDurationSeconds);
 
-    r.warnings = reviewWarnings(a.offset, a.drift.driftApplied,
-                                a.drift.longestUnanchoredSpanSeconds,
-                                a.drift.alignedDurationSeconds);
+    r.warnings =
+        reviewWarnings(a.offset, a.drift.driftApplied, a.drift.longestUnanchoredSpanSeconds,
+                       a.drift.alignedDurationSeconds);
     if (a.fine && !a.fine->fit.confident)
         r.warnings.append(alignmentNotConfirmedWarning(a.fine->listenAtSeconds));
     // A short file's envelopes are little evidence; unflagged, it would pass unchecked.
@@ -109,8 +107,7 @@ SyncResult describeResult(const ItemAnalysis& a) {
         r.warnings.isEmpty() && a.durationSeconds < kLongFileSeconds)
         r.warnings.append(placementNotConfirmedWarning(a.placement->listenAtSeconds));
     // Without the fine stage nothing else checks the coarse clock against the audio.
-    if (!a.followsFineClock() &&
-        a.drift.segmentsDisagreeing >= kDisagreeingSegmentsMinimum &&
+    if (!a.followsFineClock() && a.drift.segmentsDisagreeing >= kDisagreeingSegmentsMinimum &&
         a.drift.segmentsDisagreeing >= kDisagreeingSegmentsShare * a.drift.segmentsMeasured)
         r.warnings.append(
             driftDisagreesWarning(a.drift.segmentsDisagreeing, a.drift.segmentsMeasured));

@@ -94,12 +94,10 @@ SyncWarning placementNotConfirmedWarning(double listenAtSeconds) {
                 .arg(clockText(listenAtSeconds))};
 }
 
-SyncWarning notFoundWarning(const QString& tried, double bestGuessSeconds,
-                            double listenAtSeconds) {
-    const QString guess = QStringLiteral("%1 %2")
-                              .arg(clockText(std::fabs(bestGuessSeconds)),
-                                   bestGuessSeconds >= 0 ? QStringLiteral("late")
-                                                         : QStringLiteral("early"));
+SyncWarning notFoundWarning(const QString& tried, double bestGuessSeconds, double listenAtSeconds) {
+    const QString guess = QStringLiteral("%1 %2").arg(
+        clockText(std::fabs(bestGuessSeconds)),
+        bestGuessSeconds >= 0 ? QStringLiteral("late") : QStringLiteral("early"));
     return {WarningKind::notFound,
             QStringLiteral("This file was not found in the reference: %1. It was written at the "
                            "best guess, %2 — listen around %3, or check that it belongs to this "

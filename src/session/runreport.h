@@ -43,9 +43,7 @@ struct ItemReport {
     std::optional<ItemAnalysis> analysis;
 
     [[nodiscard]] const SyncResult* result() const { return std::get_if<SyncResult>(&outcome); }
-    [[nodiscard]] const ItemFailure* failure() const {
-        return std::get_if<ItemFailure>(&outcome);
-    }
+    [[nodiscard]] const ItemFailure* failure() const { return std::get_if<ItemFailure>(&outcome); }
     [[nodiscard]] ItemVerdict verdict() const;
 };
 

@@ -12,8 +12,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace corvale::test {
 namespace {

@@ -64,9 +64,8 @@ TEST_F(EndToEndTest, SyncsFromTheWindowToDone) {
     ASSERT_TRUE(view.syncButton()->isEnabled());
     view.syncButton()->click();
     EXPECT_TRUE(view.cancelButton()->isVisible());
-    ASSERT_TRUE(
-        waitUntil([&] { return view.statusLabel()->text().startsWith(QStringLiteral("Finished")); },
-                  180000))
+    ASSERT_TRUE(waitUntil(
+        [&] { return view.statusLabel()->text().startsWith(QStringLiteral("Finished")); }, 180000))
         << view.statusLabel()->text().toStdString();
     EXPECT_FALSE(view.cancelButton()->isVisible());
     for (FileRowView* row : view.filesList()->rows()) {

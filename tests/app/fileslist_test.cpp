@@ -167,7 +167,7 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
         EXPECT_EQ(FileRowView::colorFor(c.status), c.color) << name.toStdString();
         EXPECT_EQ(row->statusLabel()->text(), name);
         EXPECT_EQ(row->statusLabel()->palette().color(QPalette::WindowText),
-                  c.status.is(Kind::failed)                     ? theme::red()
+                  c.status.is(Kind::failed)                          ? theme::red()
                   : c.status.result() && c.status.result()->notFound ? theme::orange()
                                                                      : theme::secondary());
         EXPECT_EQ(row->removeButton()->isVisible(), c.remove) << name.toStdString();
@@ -206,7 +206,8 @@ TEST_F(FilesListTest, EachStatusHasItsIconColourAndButtons) {
 
 TEST_F(FilesListTest, LongReviewNotesWrapInsideThePopover) {
     SyncResult result;
-    result.warnings = {{WarningKind::lowOffsetConfidence, QString(QStringLiteral("word ")).repeated(80)}};
+    result.warnings = {
+        {WarningKind::lowOffsetConfidence, QString(QStringLiteral("word ")).repeated(80)}};
     WarningsPopover popover(result);
     popover.adjustSize();
     EXPECT_EQ(popover.width(), 320);

@@ -6,6 +6,8 @@
 #include "support/testenv.h"
 #include "support/wavfile.h"
 
+#include "cli/clirun.h"
+
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -139,8 +141,7 @@ TEST_F(CorvaleSync, JsonCarriesTheFullResultsAndOverridesApplyToThisRunOnly) {
     EXPECT_GT(ann[QStringLiteral("margin")].toDouble(), 0.0);
     EXPECT_EQ(ann[QStringLiteral("outputs")].toArray().first().toString(),
               path("out/Ann - take-synced.wav"));
-    EXPECT_NEAR(files[1].toObject()[QStringLiteral("offsetSeconds")].toDouble(), -1.5,
-                0.5 / kRate);
+    EXPECT_NEAR(files[1].toObject()[QStringLiteral("offsetSeconds")].toDouble(), -1.5, 0.5 / kRate);
     // Nothing was written to the preferences.
     EXPECT_FALSE(QFileInfo::exists(m_dir.filePath(QStringLiteral("config/Corvale/Corvale.conf"))));
 }
@@ -433,4 +434,135 @@ TEST_F(CorvaleSync, AClipWhoseLoudestPartTheReferenceHoldsTwiceIsFlagged) {
     EXPECT_EQ(codes, QStringList{QStringLiteral("PLACEMENT_NOT_CONFIRMED")});
     EXPECT_EQ(file[QStringLiteral("verdict")].toString(), QStringLiteral("needsReview"));
     EXPECT_EQ(outcome.exitCode, 3);
+}
+
+namespace {
+
+QJsonObject jsonOf(const Outcome& outcome) {
+    return QJsonDocument::fromJson(outcome.out.toUtf8()).object();
+}
+
+QStringList warningCodes(const QJsonObject& file) {
+    QStringList codes;
+    for (const QJsonValue& w : file[QStringLiteral("warnings")].toArray())
+        codes << w[QStringLiteral("code")].toString();
+    return codes;
+}
+
+} // namespace
+
+TEST_F(CorvaleSync, RecordingsNotInTheReferenceAreNotFoundAndNeverLookDone) {
+    QStringList files = session(150.0);
+    std::vector<float> noise(std::size_t(90 * kRate));
+    std::uint32_t state = 7;
+    for (float& x : noise) { // white noise, gently low-passed towards pink
+        state = state * 1664525u + 1013904223u;
+        x = 0.7f * x + 0.3f * (float(state >> 8) / float(1u << 24) - 0.5f);
+    }
+    std::vector<float> reversed =
+        demo::excerpt(demo::conversation(2, 150.0, kRate, 4)[0], 0, std::int64_t(100 * kRate));
+    std::reverse(reversed.begin(), reversed.end());
+    const auto other = demo::mix(demo::conversation(2, 120.0, kRate, 99), 0.7f);
+    ASSERT_TRUE(writeWav(path("noise.wav"), noise, 1, kRate));
+    ASSERT_TRUE(writeWav(path("reversed.wav"), reversed, 1, kRate));
+    ASSERT_TRUE(writeWav(path("other episode.wav"), other, 1, kRate));
+    files << path("noise.wav") << path("reversed.wav") << path("other episode.wav");
+    const Outcome outcome = run(QStringList(files) << QStringLiteral("--json"));
+    EXPECT_EQ(outcome.exitCode, 3) << outcome.err.toStdString();
+    const QJsonObject root = jsonOf(outcome);
+    const QJsonArray results = root[QStringLiteral("files")].toArray();
+    ASSERT_EQ(results.size(), 5);
+    EXPECT_EQ(results[0].toObject()[QStringLiteral("verdict")], QStringLiteral("placed"));
+    EXPECT_EQ(results[1].toObject()[QStringLiteral("verdict")], QStringLiteral("placed"));
+    for (qsizetype i = 2; i < 5; ++i) {
+        const QJsonObject file = results[i].toObject();
+        SCOPED_TRACE(file[QStringLiteral("input")].toString().toStdString());
+        EXPECT_EQ(file[QStringLiteral("verdict")], QStringLiteral("notFound"));
+        EXPECT_EQ(warningCodes(file).value(0), QStringLiteral("NOT_FOUND"));
+        // Written all the same, at the best guess.
+        EXPECT_TRUE(QFileInfo::exists(file[QStringLiteral("outputs")][0].toString()));
+    }
+    EXPECT_EQ(root[QStringLiteral("counts")][QStringLiteral("notFound")].toInt(), 3);
+    EXPECT_TRUE(root[QStringLiteral("status")].toString().endsWith(
+        QStringLiteral(" — 2 synced · 3 not found")));
+
+    const Outcome table = run(QStringList(files) << QStringLiteral("-o") << path("again"));
+    EXPECT_EQ(table.exitCode, 3);
+    for (const QString& line : table.out.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QStringLiteral("noise.wav"))) {
+            EXPECT_TRUE(line.contains(QStringLiteral("not found"))) << line.toStdString();
+        }
+    }
+}
+
+TEST_F(CorvaleSync, JsonOffsetIsWhereTheOutputPutsTheTrack) {
+    const auto reference = demo::mix(demo::conversation(2, 60.0, kRate, 12), 0.7f);
+    const std::int64_t start = 19752; // 1.2345 s: off the coarse grid
+    ASSERT_TRUE(writeWav(path("call.wav"), reference, 1, kRate));
+    ASSERT_TRUE(writeWav(path("take.wav"), demo::excerpt(reference, start, 50 * kRate), 1, kRate));
+    const Outcome outcome = run({QStringLiteral("--json"), path("call.wav"), path("take.wav"),
+                                 QStringLiteral("-o"), path("out")});
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
+    const QJsonObject file = jsonOf(outcome)[QStringLiteral("files")][0].toObject();
+    const qint64 offset = file[QStringLiteral("offsetSamples")].toInteger();
+    EXPECT_EQ(offset, start);
+    EXPECT_NEAR(file[QStringLiteral("offsetSeconds")].toDouble(), double(start) / kRate, 1e-4);
+    EXPECT_EQ(file[QStringLiteral("coarse")][QStringLiteral("offsetSamples")].toInteger() % 1600,
+              0);
+    const auto written = readWav(file[QStringLiteral("outputs")][0].toString());
+    ASSERT_GT(written.samples.size(), std::size_t(offset + 40 * kRate));
+    float before = 0.0f, worst = 0.0f;
+    for (std::int64_t i = 0; i < offset; ++i)
+        before = std::max(before, std::fabs(written.samples[std::size_t(i)]));
+    for (std::int64_t i = offset; i < offset + 40 * kRate; ++i)
+        worst =
+            std::max(worst, std::fabs(written.samples[std::size_t(i)] - reference[std::size_t(i)]));
+    EXPECT_EQ(before, 0.0f);
+    EXPECT_LT(worst, 2.0f / 32768.0f); // the reference itself, to 16-bit rounding
+}
+
+TEST_F(CorvaleSync, DriftBeyondTheCoarseReachIsFlaggedWithoutPrecision) {
+    const auto voices = demo::conversation(2, 1200.0, kRate, 5);
+    ASSERT_TRUE(writeWav(path("call.wav"), demo::mix(voices, 0.7f), 1, kRate));
+    // A recorder 2500 ppm fast: 3 s ahead after 20 minutes.
+    ASSERT_TRUE(writeWav(path("fast.wav"), demo::resampleByRatio(voices[0], 1.0025), 1, kRate));
+    const Outcome outcome = run({QStringLiteral("--json"), QStringLiteral("--no-precise"),
+                                 path("call.wav"), path("fast.wav")});
+    EXPECT_EQ(outcome.exitCode, 3) << outcome.out.toStdString();
+    const QJsonObject file = jsonOf(outcome)[QStringLiteral("files")][0].toObject();
+    EXPECT_TRUE(warningCodes(file).contains(QStringLiteral("DRIFT_NOT_FOLLOWED")))
+        << warningCodes(file).join(' ').toStdString();
+}
+
+TEST_F(CorvaleSync, AStoppedJsonRunStillPrintsItsReport) {
+    const QStringList files = session(1200.0);
+    QProcess process;
+    prepare(process, QStringList(files) << QStringLiteral("--json"));
+    bool sent = false;
+    QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
+        if (!sent && process.readAllStandardError().contains("Converting")) {
+            sent = true;
+            ::kill(pid_t(process.processId()), SIGTERM);
+        }
+    });
+    process.start();
+    ASSERT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 120000));
+    EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
+    const QJsonObject root = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    EXPECT_EQ(root[QStringLiteral("outcome")], QStringLiteral("cancelled"));
+    EXPECT_EQ(root[QStringLiteral("counts")][QStringLiteral("cancelled")].toInt(), 2);
+    for (const QJsonValue& file : root[QStringLiteral("files")].toArray())
+        EXPECT_EQ(file[QStringLiteral("verdict")], QStringLiteral("cancelled"));
+}
+
+TEST(ExitCode, CountsFailuresAboveReviews) {
+    RunReport report;
+    report.items = {ItemReport{QUrl(), SyncResult{}, std::nullopt}};
+    EXPECT_EQ(cli::exitCodeFor(report), cli::exitOk);
+    SyncResult notFound;
+    notFound.notFound = true;
+    report.items.append(ItemReport{QUrl(), notFound, std::nullopt});
+    EXPECT_EQ(cli::exitCodeFor(report), cli::exitReview);
+    report.outcome = RunOutcome::completedWithFailures;
+    EXPECT_EQ(cli::exitCodeFor(report), cli::exitFailed);
 }
