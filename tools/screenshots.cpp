@@ -34,6 +34,7 @@
 
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdio>
 #include <random>
 
@@ -190,9 +191,18 @@ int main(int argc, char** argv) {
             settle();
         }
     }
-    // The drift chart of a file whose clock drifted, as its row's tooltip shows it.
+    // The drift chart of the file whose clock drifted most, as its row's tooltip shows it.
+    FileRowView* drifting = nullptr;
+    double mostDrift = 0.0;
     for (FileRowView* row : window.content()->filesList()->rows()) {
-        if (row->richToolTip().isEmpty())
+        const SyncResult* result = row->item()->status().result();
+        if (result && std::fabs(result->finalDriftSeconds) > mostDrift) {
+            mostDrift = std::fabs(result->finalDriftSeconds);
+            drifting = row;
+        }
+    }
+    for (FileRowView* row : window.content()->filesList()->rows()) {
+        if (row != drifting || row->richToolTip().isEmpty())
             continue;
         QToolTip::showText(row->mapToGlobal(QPoint(60, row->height() - 4)), row->richToolTip(),
                            row);
@@ -204,6 +214,27 @@ int main(int argc, char** argv) {
         QToolTip::hideText();
         break;
     }
+
+    // A file that cannot be read: the summary counts it beside the rest.
+    QFile broken(QDir(sessionDir).filePath(QStringLiteral("Frank - broken.m4a")));
+    if (broken.open(QIODevice::WriteOnly)) {
+        broken.write("not audio");
+        broken.close();
+    }
+    session.addIndividualFiles({QUrl::fromLocalFile(broken.fileName())});
+    window.adjustSize();
+    window.resize(width, window.height());
+    session.startProcessing();
+    waitFor([&] { return !session.runUnderWay(); }, 300000);
+    settle();
+    save(grab(&window), outDir, QStringLiteral("main-failed.png"));
+
+    session.startProcessing();
+    waitFor([&] { return session.overallProgress() >= 0.35 || !session.runUnderWay(); }, 60000);
+    session.cancelProcessing();
+    waitFor([&] { return !session.runUnderWay(); }, 60000);
+    settle();
+    save(grab(&window), outDir, QStringLiteral("main-cancelled.png"));
 
     Preferences::clearOverrides();
     PreferencesView preferences(&host);
