@@ -15,6 +15,7 @@
 #include "benchsupport.h"
 #include "session/trackanalysis.h"
 #include "support/wavfile.h"
+#include "sync/lagmeter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <random>
 
 using namespace corvale;
 
@@ -108,6 +110,62 @@ int costOfTheFineStage(const QString& work) {
     return 0;
 }
 
+// The lag meter's peak margin for 3 s windows searched ±1.45 s, as the fine stage does,
+// against a reference of generated speech: the window's own speech, digital-near silence
+// (room noise at -60 dB), white noise, and another conversation.
+void peakMargins() {
+    constexpr int kRate = 16000;
+    const auto reference = demo::speechLike(600.0, kRate, 4242);
+    const auto other = demo::speechLike(600.0, kRate, 977);
+    std::mt19937 rng(3);
+    std::normal_distribution<float> gauss(0.0f, 1.0f);
+    const auto window = std::int64_t(3 * kRate);
+    const auto radius = std::int64_t(1.45 * kRate);
+    LagMeter meter(kRate);
+    const auto stats = [&](const char* name, const std::function<std::vector<float>(int)>& make) {
+        std::vector<double> margins;
+        for (int i = 0; i < 60; ++i) {
+            const std::int64_t at = 20 * kRate + i * 9 * kRate;
+            const auto track = make(i);
+            std::vector<float> ref(reference.begin() + (at - radius),
+                                   reference.begin() + (at + window + radius));
+            if (auto m = meter.measure(ref, at - radius, track, at))
+                margins.push_back(m->margin);
+        }
+        std::sort(margins.begin(), margins.end());
+        if (margins.empty())
+            return;
+        const auto q = [&](double p) {
+            return margins[std::size_t(p * double(margins.size() - 1))];
+        };
+        std::printf("%-22s n %3zu  min %.2f  p05 %.2f  median %.2f  p95 %.2f  max %.2f\n", name,
+                    margins.size(), margins.front(), q(0.05), q(0.5), q(0.95), margins.back());
+    };
+    stats("own speech", [&](int i) {
+        const std::int64_t at = 20 * kRate + i * 9 * kRate;
+        std::vector<float> t(reference.begin() + at, reference.begin() + at + window);
+        for (float& v : t)
+            v = 0.5f * v + 0.02f * gauss(rng); // another microphone: quieter, noisier
+        return t;
+    });
+    stats("room noise -60 dB", [&](int) {
+        std::vector<float> t(static_cast<std::size_t>(window));
+        for (float& v : t)
+            v = 1e-3f * gauss(rng);
+        return t;
+    });
+    stats("white noise", [&](int) {
+        std::vector<float> t(static_cast<std::size_t>(window));
+        for (float& v : t)
+            v = 0.1f * gauss(rng);
+        return t;
+    });
+    stats("other conversation", [&](int i) {
+        const std::int64_t at = 20 * kRate + i * 9 * kRate;
+        return std::vector<float>(other.begin() + at, other.begin() + at + window);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +175,9 @@ int main(int argc, char** argv) {
     QTemporaryDir temporary;
     const QString work = args.isEmpty() ? temporary.path() : args.front();
     QDir().mkpath(work);
+    peakMargins();
+    if (args.removeAll(QStringLiteral("--margins-only")) > 0)
+        return 0;
     if (const int r = costOfTheFineStage(work); r != 0)
         return r;
     if (costOnly)

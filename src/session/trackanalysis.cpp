@@ -24,9 +24,9 @@ constexpr double kFreeSlopeSeconds = 30.0;
 // Windows the fine stage may add where neighbours disagree: at least this many, at most half
 // as many again as it started with.
 constexpr std::size_t kMinimumAddedWindows = 12;
-// How much looser than the agreement tolerance the fit before the windows are put on the
-// track's clock is: enough for 2000 ppm of smear over 3 s at 16 kHz.
-constexpr double kFirstFitLooseness = 4.0;
+// The fastest or slowest clock considered: a window not yet on the track's clock smears its
+// lag by up to half of this times its length, which the first fit allows for.
+constexpr double kFastestClock = 2e-3;
 
 // The quiet place nearest the middle of [from, to) (track samples), or the middle itself.
 std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& quietMap,
@@ -270,9 +270,9 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     const double sideSpan = 2.0 * double(window);
     const double slopeSpan = kFreeSlopeSeconds * rate;
     const auto refit = [&] { fine.fit = fitClock(measurements(), tolerance, sideSpan, slopeSpan); };
-    // Windows not yet on the track's clock smear by a sample per 330 ppm at 16 kHz; the first
-    // fit only has to find the lines, so it allows for that.
-    fine.fit = fitClock(measurements(), kFirstFitLooseness * tolerance, sideSpan, slopeSpan);
+    // The first fit only has to find the lines, through windows not yet on the track's clock.
+    fine.fit = fitClock(measurements(), tolerance + 0.5 * kFastestClock * double(window), sideSpan,
+                        slopeSpan);
 
     // Measures the window at trackStart on the fitted clock where it has one.
     const auto measureWindow =
