@@ -31,8 +31,9 @@ struct ItemAnalysis {
     std::optional<FineAlignment> fine;
     // The whole-reference search's verdict, when it ran.
     std::optional<WaveformPlacement> placement;
-    // Whether the output follows the fine stage's clock instead of the coarse result.
-    [[nodiscard]] bool followsFineClock() const { return fine && fine->fit.confident; }
+    // Whether the output follows the fine stage's clock instead of the coarse result. A fit
+    // that does not explain every window is still followed, with a warning.
+    [[nodiscard]] bool followsFineClock() const { return fine && fine->fit.usable; }
 };
 
 } // namespace corvale

@@ -16,10 +16,17 @@ constexpr double kSecondsPerWindow = 55.0;
 constexpr std::int64_t kMinimumWindows = 6;
 constexpr double kRadiusWithDrift = 0.5;
 constexpr double kRadiusWithoutDrift = 1.45;
-constexpr int kBreakSteps = 12;
 constexpr double kQuerySeconds = 8.0;
 constexpr double kPlacementAgreementSeconds = 0.002;
 constexpr double kWarpSlope = 150e-6; // below this a clock smears the peak by under 1.2 ms
+// A line through windows spanning less than this takes its neighbour's slope.
+constexpr double kFreeSlopeSeconds = 30.0;
+// Windows the fine stage may add where neighbours disagree: at least this many, at most half
+// as many again as it started with.
+constexpr std::size_t kMinimumAddedWindows = 12;
+// The fastest or slowest clock considered: a window not yet on the track's clock smears its
+// lag by up to half of this times its length, which the first fit allows for.
+constexpr double kFastestClock = 2e-3;
 
 // The quiet place nearest the middle of [from, to) (track samples), or the middle itself.
 std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& quietMap,
@@ -37,20 +44,88 @@ std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& 
     return best < 0 ? middle : best * window;
 }
 
-// The segment of a non-empty fit that holds track sample t.
-const ClockSegment& segmentAt(const ClockFit& fit, double t) {
-    std::size_t k = 0;
-    while (k + 1 < fit.segments.size() && double(fit.segments[k + 1].firstTrackSample) <= t)
-        ++k;
-    return fit.segments[k];
-}
-
 double fitLagAt(const ClockFit& fit, double t) {
     return segmentAt(fit, t).lagAt(t);
 }
 
 bool confident(const std::optional<FineAlignment>& fine) {
     return fine && fine->fit.confident;
+}
+
+bool usable(const std::optional<FineAlignment>& fine) {
+    return fine && fine->fit.usable;
+}
+
+// The track sample in [from, to) where the lag changes from before's to after's: the split
+// that best matches the track with the reference on each side, sample by sample (first
+// differences, so that rumble and hum count for little). None when the range holds nothing.
+Result<std::optional<std::int64_t>> locateStep(const QString& wav, std::int64_t channel,
+                                               const QString& referenceWav,
+                                               WindowReader::Mix referenceMix,
+                                               const ClockSegment& before,
+                                               const ClockSegment& after, double from, double to) {
+    const auto first = std::max<std::int64_t>(std::int64_t(std::floor(from)), 1);
+    const auto count = std::int64_t(std::ceil(to)) - first;
+    if (count < 2)
+        return std::optional<std::int64_t>{};
+    const double lags[] = {before.lagAt(double(first)), after.lagAt(double(first)),
+                           before.lagAt(double(first + count)), after.lagAt(double(first + count))};
+    const auto lowest =
+        std::int64_t(std::floor(*std::min_element(std::begin(lags), std::end(lags))));
+    const auto highest =
+        std::int64_t(std::ceil(*std::max_element(std::begin(lags), std::end(lags))));
+    const std::int64_t referenceFirst = first + lowest - 2;
+    const std::int64_t referenceCount = count + (highest - lowest) + 4;
+    WindowReader trackReader;
+    if (auto r = trackReader.open(wav, WindowReader::Mix::channel, channel, count + 1); !r)
+        return r.error();
+    auto trk = trackReader.read(first - 1, count + 1);
+    if (!trk)
+        return trk.error();
+    const std::vector<float> track(trk.value().begin(), trk.value().end());
+    WindowReader referenceReader;
+    if (auto r = referenceReader.open(referenceWav, referenceMix, 0, referenceCount); !r)
+        return r.error();
+    auto ref = referenceReader.read(referenceFirst, referenceCount);
+    if (!ref)
+        return ref.error();
+    const std::span<const float> reference = ref.value();
+    // Read between samples: at a whole sample off, first differences of room noise no longer
+    // match, and the pauses would pull the split away from its place.
+    const auto differenceAt = [&](std::int64_t t, const ClockSegment& c) {
+        const double x = double(t - referenceFirst) + c.lagAt(double(t));
+        const auto k = std::int64_t(std::floor(x));
+        if (k < 1 || k + 1 >= std::ssize(reference))
+            return 0.0;
+        const double u = x - double(k);
+        const auto d = [&](std::int64_t j) {
+            return double(reference[std::size_t(j)]) - double(reference[std::size_t(j - 1)]);
+        };
+        return (1.0 - u) * d(k) + u * d(k + 1);
+    };
+    double sum = 0.0;
+    double best = 0.0;
+    std::int64_t bestAt = first;
+    double energy = 0.0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::int64_t t = first + i;
+        const double x = double(track[std::size_t(i + 1)]) - double(track[std::size_t(i)]);
+        energy += x * x;
+        const double b = differenceAt(t, before);
+        const double a = differenceAt(t, after);
+        // Every sample one vote, however faint: a pause's room noise places a break as well
+        // as speech does.
+        const double scale = std::abs(x) * (std::abs(a) + std::abs(b));
+        if (scale > 0.0)
+            sum += x * (b - a) / scale;
+        if (sum > best) {
+            best = sum;
+            bestAt = t + 1;
+        }
+    }
+    if (!(energy > 0.0))
+        return std::optional<std::int64_t>{};
+    return std::optional<std::int64_t>{bestAt};
 }
 
 } // namespace
@@ -159,7 +234,16 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         return m;
     };
 
-    std::vector<LagMeasurement> measured;
+    // Each window by its start; its measurement when it gave one.
+    std::vector<std::pair<std::int64_t, std::optional<LagMeasurement>>> windows;
+    const auto measurements = [&windows] {
+        std::vector<LagMeasurement> out;
+        for (const auto& w : windows) {
+            if (w.second)
+                out.push_back(*w.second);
+        }
+        return out;
+    };
     double loudest = -1.0;
     FineAlignment fine;
     fine.sampleRate = rate;
@@ -172,8 +256,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         auto m = measureAt(trackStart, predicted, radius);
         if (!m)
             return m.error();
-        if (m.value())
-            measured.push_back(*m.value());
+        windows.emplace_back(trackStart, m.value());
         double loudness = 0.0;
         for (std::int64_t f = s; f < s + windowFrames && f < std::int64_t(trackEnvelope.size());
              ++f)
@@ -185,57 +268,116 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     }
     const double tolerance = agreementTolerance(rate);
     const double sideSpan = 2.0 * double(window);
-    fine.fit = fitClock(measured, tolerance, sideSpan);
+    const double slopeSpan = kFreeSlopeSeconds * rate;
+    const auto refit = [&] { fine.fit = fitClock(measurements(), tolerance, sideSpan, slopeSpan); };
+    // The first fit only has to find the lines, through windows not yet on the track's clock.
+    fine.fit = fitClock(measurements(), tolerance + 0.5 * kFastestClock * double(window), sideSpan,
+                        slopeSpan);
+
+    // Measures the window at trackStart on the fitted clock where it has one.
+    const auto measureWindow =
+        [&](std::int64_t trackStart) -> Result<std::optional<LagMeasurement>> {
+        const double centre = double(trackStart + window / 2);
+        const double slope =
+            fine.fit.usable && std::abs(segmentAt(fine.fit, centre).slope) * double(window) >= 1.0
+                ? segmentAt(fine.fit, centre).slope
+                : 0.0;
+        return measureAt(trackStart, coarseLagAt(offset, drift, rate, centre), radius, slope);
+    };
 
     // A clock that drifts by a sample or more across one window smears its correlation peak;
     // measured again on the reference's clock, each window gives the lag at its centre.
-    if (!fine.fit.segments.empty() && fine.fit.windowsAgreeing >= 3 &&
-        std::abs(fine.fit.segments.front().slope) * double(window) >= 1.0) {
-        std::vector<LagMeasurement> again;
-        for (const std::int64_t s : starts) {
+    if (fine.fit.usable &&
+        std::any_of(fine.fit.segments.begin(), fine.fit.segments.end(), [&](const ClockSegment& c) {
+            return std::abs(c.slope) * double(window) >= 1.0;
+        })) {
+        for (auto& w : windows) {
             if (stop.stop_requested())
                 return CorvaleError::cancelled();
-            const std::int64_t trackStart = s * hop;
-            const double centre = double(trackStart + window / 2);
-            auto m = measureAt(trackStart, coarseLagAt(offset, drift, rate, centre), radius,
-                               segmentAt(fine.fit, centre).slope);
+            auto m = measureWindow(w.first);
             if (!m)
                 return m.error();
-            if (m.value())
-                again.push_back(*m.value());
+            w.second = m.value();
         }
-        fine.fit = fitClock(again, tolerance, sideSpan);
+    }
+    refit();
+
+    // Where neighbouring windows disagree (a break between them, or a window the fit does
+    // not explain), measure between them until every step is seen from both sides.
+    const auto maximumAdded = std::max<std::size_t>(kMinimumAddedWindows, windows.size() / 2);
+    std::size_t added = 0;
+    for (bool more = fine.fit.usable; more && added < maximumAdded;) {
+        more = false;
+        std::vector<LagMeasurement> clear = measurements();
+        std::erase_if(clear, [](const LagMeasurement& m) { return !hasClearPeak(m); });
+        std::sort(clear.begin(), clear.end(), [](const LagMeasurement& x, const LagMeasurement& y) {
+            return x.trackSample < y.trackSample;
+        });
+        const auto explained = [&](const LagMeasurement& m) {
+            return std::abs(m.lagSamples - fitLagAt(fine.fit, m.trackSample)) <= tolerance;
+        };
+        std::vector<std::int64_t> newStarts;
+        for (std::size_t i = 0; i + 1 < clear.size(); ++i) {
+            const LagMeasurement& x = clear[i];
+            const LagMeasurement& y = clear[i + 1];
+            const double dt = y.trackSample - x.trackSample;
+            if (dt < 2.0 * double(window) ||
+                (explained(x) && explained(y) &&
+                 &segmentAt(fine.fit, x.trackSample) == &segmentAt(fine.fit, y.trackSample)))
+                continue;
+            const double middle = 0.5 * (x.trackSample + y.trackSample);
+            const auto from = std::int64_t(middle - 0.25 * dt - 0.5 * double(window)) / hop;
+            const auto to = std::int64_t(middle + 0.25 * dt + 0.5 * double(window)) / hop;
+            const auto picked = pickFineWindows(trackEnvelope, from, to, windowFrames, 1);
+            if (!picked.empty())
+                newStarts.push_back(picked.front() * hop);
+        }
+        for (const std::int64_t trackStart : newStarts) {
+            if (added == maximumAdded)
+                break;
+            if (std::any_of(windows.begin(), windows.end(),
+                            [&](const auto& w) { return w.first == trackStart; }))
+                continue;
+            if (stop.stop_requested())
+                return CorvaleError::cancelled();
+            auto m = measureWindow(trackStart);
+            if (!m)
+                return m.error();
+            windows.emplace_back(trackStart, m.value());
+            ++added;
+            more = true;
+        }
+        if (more)
+            refit();
     }
 
-    // Narrow a break down by measuring halfway between its sides until it lies within about
-    // one window, then put it at the quiet place nearest the middle of what is left.
-    if (fine.fit.confident && fine.fit.breakBetween) {
-        auto [from, to] = *fine.fit.breakBetween;
-        const ClockSegment before = fine.fit.segments[0];
-        const ClockSegment after = fine.fit.segments[1];
-        for (int step = 0; step < kBreakSteps && to - from > double(window); ++step) {
-            if (stop.stop_requested())
-                return CorvaleError::cancelled();
-            const double middle = 0.5 * (from + to);
-            const double lagBefore = before.lagAt(middle);
-            const double lagAfter = after.lagAt(middle);
-            const auto within = std::int64_t(std::ceil(0.5 * std::abs(lagAfter - lagBefore))) +
-                                std::int64_t(std::llround(0.05 * rate));
-            const auto trackStart = std::int64_t(std::llround(middle)) - window / 2;
-            auto m = measureAt(trackStart, 0.5 * (lagBefore + lagAfter), within);
-            if (!m)
-                return m.error();
-            const auto side =
-                m.value() ? segmentAgreeing(fine.fit, *m.value(), tolerance) : std::optional<int>{};
-            if (!side)
-                break;
-            (*side == 0 ? from : to) = middle;
-        }
-        fine.fit.breakBetween = std::make_pair(from, to);
+    // Each step to the sample, between the windows on either side of it.
+    for (std::size_t k = 1; k < fine.fit.segments.size(); ++k) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        ClockSegment& after = fine.fit.segments[k];
+        const ClockSegment& before = fine.fit.segments[k - 1];
+        const auto at = double(after.firstTrackSample);
+        if (std::abs(after.lagAt(at) - before.lagAt(at)) <= tolerance)
+            continue; // two rates meeting where the lines cross
+        const auto [from, to] = fine.fit.gaps[k - 1];
+        auto located = locateStep(wav, channel, reference.wav, referenceMix, before, after,
+                                  from - double(window), to + double(window));
+        if (!located)
+            return located.error();
         const AudioOutputWriter writer;
-        fine.fit.segments[1].firstTrackSample =
-            quietPlaceBetween(from, to, quietMap, writer.silenceWindowSamples);
+        after.firstTrackSample = located.value().value_or(
+            quietPlaceBetween(from, to, quietMap, writer.silenceWindowSamples));
     }
+    const std::vector<LagMeasurement> all = measurements();
+    assessFit(fine.fit, all, tolerance, kConfirmationMs * 1e-3 * rate, 0.5 * double(window));
+    if (!fine.fit.disagreeing.empty()) {
+        const double t = fine.fit.disagreeing.front();
+        fine.listenAtSeconds = std::max(0.0, (t + coarseLagAt(offset, drift, rate, t)) / rate);
+    }
+    for (const double t : fine.fit.disagreeing)
+        fine.disagreeingAtSeconds.push_back(
+            std::max(0.0, (t + coarseLagAt(offset, drift, rate, t)) / rate));
     return std::optional<FineAlignment>{std::move(fine)};
 }
 
@@ -268,8 +410,8 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
     placement.queryStartSeconds = double(queryStart) / rate;
     const auto listenAt = [&](double lag) { return std::max(0.0, (centre + lag) / rate); };
     placement.listenAtSeconds =
-        listenAt(confident(result.fine) ? fitLagAt(result.fine->fit, centre)
-                                        : coarseLagAt(result.offset, result.drift, rate, centre));
+        listenAt(usable(result.fine) ? fitLagAt(result.fine->fit, centre)
+                                     : coarseLagAt(result.offset, result.drift, rate, centre));
 
     std::shared_ptr<WaveformReference> shared = reference.waveform;
     if (!shared)
@@ -288,7 +430,7 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
     // over 8 s). When the fine stage measured such a clock, search once more on the
     // reference's clock, warped around the middle so that the lag found is the middle's, and
     // keep the clearer of the two.
-    const double slope = confident(result.fine) ? segmentAt(result.fine->fit, centre).slope : 0.0;
+    const double slope = usable(result.fine) ? segmentAt(result.fine->fit, centre).slope : 0.0;
     if (std::abs(slope) >= kWarpSlope && !stop.stop_requested()) {
         const std::size_t n = query.value().size();
         const double middle = 0.5 * double(n);

@@ -17,15 +17,37 @@
 
 namespace corvale {
 
-// The fine stage's outcome for one track. Only a confident fit is followed by the writer;
-// otherwise the coarse result stands and the producer is told where to listen.
+// One break of a track's clock, in the units the producer reads.
+struct ClockBreakSeconds {
+    double trackSeconds = 0.0; // where in the track the later stretch starts
+    double stepMs = 0.0;       // > 0: a dropped block (silence written); < 0: an inserted one
+    double ppmBefore = 0.0;    // the clock's rate against the reference's, before and after
+    double ppmAfter = 0.0;
+    bool operator==(const ClockBreakSeconds&) const = default;
+};
+
+// The fine stage's outcome for one track. A usable fit is followed by the writer; otherwise
+// the coarse result stands. Unless the fit is confident (fit.confident: every window with a
+// clear peak within kConfirmationMs of it), the producer is told where to listen.
 struct FineAlignment {
     ClockFit fit;
     double sampleRate = 0.0;      // the unit of the fit's samples
-    double listenAtSeconds = 0.0; // reference time of a loud stretch of the track
+    double listenAtSeconds = 0.0; // reference time of the first window the fit does not
+                                  // explain, or of a loud stretch of the track
+    // Reference times of every window with a clear peak more than kConfirmationMs off the fit.
+    std::vector<double> disagreeingAtSeconds;
+    // Set when the whole-reference search placed a file the fine stage could not check.
+    bool placedBySearch = false;
     // The fitted start: the reference sample the track's first sample lines up with.
     [[nodiscard]] double offsetSamples() const {
         return fit.segments.empty() ? 0.0 : fit.segments.front().lagAtZero;
+    }
+    [[nodiscard]] std::vector<ClockBreakSeconds> breaks() const {
+        std::vector<ClockBreakSeconds> out;
+        for (const ClockBreak& b : fit.breaks())
+            out.push_back({double(b.trackSample) / sampleRate, 1000.0 * b.stepSamples / sampleRate,
+                           1e6 * b.slopeBefore, 1e6 * b.slopeAfter});
+        return out;
     }
 };
 
@@ -73,8 +95,10 @@ analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
 // aligned region (one per 55 s, at least six), each searched within the coarse result's
 // uncertainty (±0.5 s around the drift anchors when drift is applied, ±1.45 s otherwise, as a drift
 // under 0.5 s is left to this stage; at 44.1 and 48 kHz that still fits a 2^16 transform),
-// fitted by fitClock; a break is then narrowed down by measuring between its two sides and
-// placed at a quiet place there. No value when fewer than two windows fit the aligned region.
+// fitted by fitClock. Where neighbouring windows disagree, windows are added between them
+// until each step is seen from both sides within about two windows; each step is then located
+// to the sample by locating the split that best matches track and reference on either side.
+// No value when fewer than two windows fit the aligned region.
 // Errors: the library's read errors, cancelled.
 [[nodiscard]] Result<std::optional<FineAlignment>>
 fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channel,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <limits>
 
 namespace corvale {
 namespace {
@@ -18,29 +19,6 @@ struct Line {
     double slope = 0.0;
     [[nodiscard]] double at(double t) const { return lagAtZero + slope * t; }
 };
-
-struct Candidate {
-    Line line;
-    std::vector<std::size_t> members; // indices into the measurements, ascending
-    double spread = 0.0;              // sum of absolute residuals of the members
-};
-
-std::vector<std::size_t> membersOf(const Line& line, std::span<const LagMeasurement> m,
-                                   std::span<const std::size_t> pool, double tolerance,
-                                   double* spread) {
-    std::vector<std::size_t> out;
-    double total = 0.0;
-    for (const std::size_t i : pool) {
-        const double r = std::abs(m[i].lagSamples - line.at(m[i].trackSample));
-        if (r <= tolerance) {
-            out.push_back(i);
-            total += r;
-        }
-    }
-    if (spread)
-        *spread = total;
-    return out;
-}
 
 // Least-squares line through the members; a single time gives a flat line through their mean.
 Line leastSquares(std::span<const LagMeasurement> m, std::span<const std::size_t> members) {
@@ -64,130 +42,224 @@ Line leastSquares(std::span<const LagMeasurement> m, std::span<const std::size_t
     return {meanL - slope * meanT, slope};
 }
 
-// The best-supported line through two measurements of the pool, refined by least squares.
-std::optional<Candidate> bestLine(std::span<const LagMeasurement> m,
-                                  std::span<const std::size_t> pool, double tolerance) {
-    std::optional<Candidate> best;
-    for (std::size_t a = 0; a < pool.size(); ++a) {
-        for (std::size_t b = a + 1; b < pool.size(); ++b) {
-            const LagMeasurement& p = m[pool[a]];
-            const LagMeasurement& q = m[pool[b]];
-            const double dt = q.trackSample - p.trackSample;
-            if (dt == 0.0)
-                continue;
-            const double slope = (q.lagSamples - p.lagSamples) / dt;
-            if (std::abs(slope) > kMaxSlope)
-                continue;
-            const Line line{p.lagSamples - slope * p.trackSample, slope};
-            double spread = 0.0;
-            auto members = membersOf(line, m, pool, tolerance, &spread);
-            if (!best || members.size() > best->members.size() ||
-                (members.size() == best->members.size() && spread < best->spread))
-                best = Candidate{line, std::move(members), spread};
-        }
-    }
-    if (!best || best->members.size() < 2)
-        return best;
-    // Least squares over the members, then the members of that line (once more, so that the
-    // final line is fitted to exactly the windows that agree with it).
-    for (int pass = 0; pass < 2; ++pass) {
-        const Line refined = leastSquares(m, best->members);
-        double spread = 0.0;
-        auto members = membersOf(refined, m, pool, tolerance, &spread);
-        if (members.size() < best->members.size())
-            break;
-        best = Candidate{refined, std::move(members), spread};
-    }
-    return best;
-}
-
-double rmsResidual(const Line& line, std::span<const LagMeasurement> m,
-                   std::span<const std::size_t> members, double* sumSquares) {
-    double s = 0.0;
-    for (const std::size_t i : members) {
-        const double r = m[i].lagSamples - line.at(m[i].trackSample);
-        s += r * r;
-    }
-    if (sumSquares)
-        *sumSquares = s;
-    return members.empty() ? 0.0 : std::sqrt(s / double(members.size()));
-}
-
-double earliest(std::span<const LagMeasurement> m, std::span<const std::size_t> members) {
-    double t = m[members.front()].trackSample;
-    for (const std::size_t i : members)
-        t = std::min(t, m[i].trackSample);
-    return t;
-}
-
-double latest(std::span<const LagMeasurement> m, std::span<const std::size_t> members) {
-    double t = m[members.front()].trackSample;
-    for (const std::size_t i : members)
-        t = std::max(t, m[i].trackSample);
-    return t;
-}
-
 } // namespace
 
 double agreementTolerance(double sampleRate) {
     return std::max(1.5, kAgreementMs * 1e-3 * sampleRate);
 }
 
+bool hasClearPeak(const LagMeasurement& m) {
+    return m.margin >= kClearPeakMargin;
+}
+
+std::vector<ClockBreak> ClockFit::breaks() const {
+    std::vector<ClockBreak> out;
+    for (std::size_t k = 1; k < segments.size(); ++k) {
+        const ClockSegment& before = segments[k - 1];
+        const ClockSegment& after = segments[k];
+        const auto t = double(after.firstTrackSample);
+        out.push_back(
+            {after.firstTrackSample, after.lagAt(t) - before.lagAt(t), before.slope, after.slope});
+    }
+    return out;
+}
+
+const ClockSegment& segmentAt(const ClockFit& fit, double t) {
+    std::size_t k = 0;
+    while (k + 1 < fit.segments.size() && double(fit.segments[k + 1].firstTrackSample) <= t)
+        ++k;
+    return fit.segments[k];
+}
+
+namespace {
+
+// A window that disagrees with the line being followed starts a new one when the window after
+// it agrees with it, allowing for rates this far apart.
+constexpr double kRateChangeAllowance = 200e-6;
+
+struct Group {
+    std::vector<std::size_t> members; // ascending in time
+    Line line;
+};
+
+double span(std::span<const LagMeasurement> m, const Group& g) {
+    return m[g.members.back()].trackSample - m[g.members.front()].trackSample;
+}
+
+// Consecutive groups of windows in time order, each on one line; strays are left out.
+std::vector<Group> groupInTime(std::span<const LagMeasurement> m,
+                               std::span<const std::size_t> order, double tolerance) {
+    const std::size_t n = order.size();
+    std::vector<Group> groups;
+    Group current;
+    // A line starts with three windows on one line, or, with only two left, two that follow
+    // the line before them but for a step and a moderate change of rate.
+    const auto startsLine = [&](std::size_t j, double slopeBefore) {
+        const LagMeasurement& p = m[order[j]];
+        if (j + 2 < n) {
+            const LagMeasurement& q = m[order[j + 1]];
+            const LagMeasurement& r = m[order[j + 2]];
+            const double dt = q.trackSample - p.trackSample;
+            if (dt <= 0.0)
+                return false;
+            const double slope = (q.lagSamples - p.lagSamples) / dt;
+            const Line line{p.lagSamples - slope * p.trackSample, slope};
+            return std::abs(slope) <= kMaxSlope &&
+                   std::abs(r.lagSamples - line.at(r.trackSample)) <= tolerance;
+        }
+        if (j + 1 < n && std::isfinite(slopeBefore)) {
+            const LagMeasurement& q = m[order[j + 1]];
+            const double dt = q.trackSample - p.trackSample;
+            return std::abs(q.lagSamples - p.lagSamples - slopeBefore * dt) <=
+                   tolerance + kRateChangeAllowance * dt;
+        }
+        return false;
+    };
+    std::size_t j = 0;
+    while (j < n) {
+        if (current.members.empty()) {
+            // No line before: NaN, so that two windows alone never start one.
+            const double before = groups.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                                 : groups.back().line.slope;
+            if (!startsLine(j, before)) {
+                ++j; // a stray
+                continue;
+            }
+            const std::size_t take = std::min<std::size_t>(3, n - j);
+            current.members.assign(order.begin() + std::ptrdiff_t(j),
+                                   order.begin() + std::ptrdiff_t(j + take));
+            current.line = leastSquares(m, current.members);
+            j += take;
+            continue;
+        }
+        const auto off = [&](std::size_t k) {
+            return std::abs(m[k].lagSamples - current.line.at(m[k].trackSample));
+        };
+        if (off(order[j]) <= tolerance) {
+            current.members.push_back(order[j]);
+            current.line = leastSquares(m, current.members);
+            ++j;
+            continue;
+        }
+        const bool nextFollows = j + 1 < n && off(order[j + 1]) <= tolerance;
+        if (!nextFollows && startsLine(j, current.line.slope)) {
+            groups.push_back(std::move(current));
+            current = Group{};
+            continue;
+        }
+        ++j; // a stray
+    }
+    if (current.members.size() >= 2)
+        groups.push_back(std::move(current));
+    return groups;
+}
+
+} // namespace
+
 ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance,
-                  double minimumSideSpan) {
+                  double minimumSideSpan, double slopeSpan) {
     ClockFit fit;
     fit.windowsMeasured = int(measurements.size());
-    if (measurements.size() < 2)
-        return fit;
-    std::vector<std::size_t> all(measurements.size());
-    for (std::size_t i = 0; i < all.size(); ++i)
-        all[i] = i;
-    const auto first = bestLine(measurements, all, tolerance);
-    if (!first || first->members.size() < 2)
-        return fit;
-
-    fit.segments = {ClockSegment{0, first->line.lagAtZero, first->line.slope}};
-    fit.windowsAgreeing = int(first->members.size());
-    fit.residualSamples = rmsResidual(first->line, measurements, first->members, nullptr);
-
-    // A break: the windows left over agree with a second line, and the two groups do not
-    // interleave in time.
-    std::vector<std::size_t> rest;
-    std::set_difference(all.begin(), all.end(), first->members.begin(), first->members.end(),
-                        std::back_inserter(rest));
-    std::optional<Candidate> second;
-    if (rest.size() >= std::size_t(kMinimumAgreeing))
-        second = bestLine(measurements, rest, tolerance);
-    if (second && second->members.size() >= std::size_t(kMinimumAgreeing) &&
-        first->members.size() >= std::size_t(kMinimumAgreeing)) {
-        const bool firstEarlier =
-            latest(measurements, first->members) < earliest(measurements, second->members);
-        const bool secondEarlier =
-            latest(measurements, second->members) < earliest(measurements, first->members);
-        const auto spans = [&](const Candidate& c) {
-            return latest(measurements, c.members) - earliest(measurements, c.members) >=
-                   minimumSideSpan;
-        };
-        if ((firstEarlier || secondEarlier) && spans(*first) && spans(*second)) {
-            const Candidate& early = firstEarlier ? *first : *second;
-            const Candidate& late = firstEarlier ? *second : *first;
-            const double from = latest(measurements, early.members);
-            const double to = earliest(measurements, late.members);
-            const auto split = std::int64_t(std::llround(0.5 * (from + to)));
-            fit.segments = {ClockSegment{0, early.line.lagAtZero, early.line.slope},
-                            ClockSegment{split, late.line.lagAtZero, late.line.slope}};
-            fit.breakBetween = std::make_pair(from, to);
-            fit.windowsAgreeing = int(early.members.size() + late.members.size());
-            double s1 = 0.0;
-            double s2 = 0.0;
-            rmsResidual(early.line, measurements, early.members, &s1);
-            rmsResidual(late.line, measurements, late.members, &s2);
-            fit.residualSamples = std::sqrt((s1 + s2) / double(fit.windowsAgreeing));
-        }
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < measurements.size(); ++i) {
+        if (hasClearPeak(measurements[i]))
+            order.push_back(i);
     }
-    fit.confident =
-        fit.windowsAgreeing >= kMinimumAgreeing && 2 * fit.windowsAgreeing >= fit.windowsMeasured;
+    fit.windowsClear = int(order.size());
+    if (measurements.size() < 2 || order.size() < 2)
+        return fit;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return measurements[a].trackSample < measurements[b].trackSample;
+    });
+    std::vector<Group> groups = groupInTime(measurements, order, tolerance);
+    // Bunched windows are no side of a break; when all are bunched, the largest bunch stands.
+    const auto largest =
+        std::max_element(groups.begin(), groups.end(), [](const Group& x, const Group& y) {
+            return x.members.size() < y.members.size();
+        });
+    if (largest == groups.end())
+        return fit;
+    Group kept = *largest;
+    std::erase_if(groups, [&](const Group& g) { return span(measurements, g) < minimumSideSpan; });
+    if (groups.empty())
+        groups.push_back(std::move(kept));
+    // A short line's slope is mostly its windows' noise; its neighbour's is better.
+    for (std::size_t k = 0; k < groups.size(); ++k) {
+        if (span(measurements, groups[k]) >= slopeSpan || groups.size() == 1)
+            continue;
+        std::optional<double> slope;
+        for (std::size_t d = 1; d < groups.size() && !slope; ++d) {
+            for (const std::size_t n : {k - d, k + d}) {
+                if (n < groups.size() && span(measurements, groups[n]) >= slopeSpan) {
+                    slope = groups[n].line.slope;
+                    break;
+                }
+            }
+        }
+        Group& g = groups[k];
+        double meanT = 0.0;
+        double meanL = 0.0;
+        for (const std::size_t i : g.members) {
+            meanT += measurements[i].trackSample;
+            meanL += measurements[i].lagSamples;
+        }
+        meanT /= double(g.members.size());
+        meanL /= double(g.members.size());
+        const double s = slope.value_or(g.line.slope);
+        g.line = {meanL - s * meanT, s};
+    }
+    for (std::size_t k = 0; k < groups.size(); ++k) {
+        const Line& line = groups[k].line;
+        if (k == 0) {
+            fit.segments.push_back({0, line.lagAtZero, line.slope});
+            continue;
+        }
+        const Line& before = groups[k - 1].line;
+        const double from = measurements[groups[k - 1].members.back()].trackSample;
+        const double to = measurements[groups[k].members.front()].trackSample;
+        double at = 0.5 * (from + to);
+        // Two rates meeting between their windows: the change is where the lines cross.
+        if (before.slope != line.slope) {
+            const double cross = (line.lagAtZero - before.lagAtZero) / (before.slope - line.slope);
+            if (cross >= from && cross <= to)
+                at = cross;
+        }
+        fit.segments.push_back({std::int64_t(std::llround(at)), line.lagAtZero, line.slope});
+        fit.gaps.emplace_back(from, to);
+    }
+    assessFit(fit, measurements, tolerance, tolerance, 0.0);
     return fit;
+}
+
+void assessFit(ClockFit& fit, std::span<const LagMeasurement> measurements, double tolerance,
+               double confirmation, double reach) {
+    fit.disagreeing.clear();
+    fit.windowsAgreeing = 0;
+    fit.usable = false;
+    fit.confident = false;
+    if (fit.segments.empty())
+        return;
+    double squares = 0.0;
+    for (const LagMeasurement& m : measurements) {
+        if (!hasClearPeak(m))
+            continue;
+        double best = std::abs(m.lagSamples - segmentAt(fit, m.trackSample).lagAt(m.trackSample));
+        for (const double t : {m.trackSample - reach, m.trackSample + reach}) {
+            best = std::min(best, std::abs(m.lagSamples - segmentAt(fit, t).lagAt(m.trackSample)));
+        }
+        if (best <= tolerance) {
+            ++fit.windowsAgreeing;
+            squares += best * best;
+        }
+        if (best > confirmation)
+            fit.disagreeing.push_back(m.trackSample);
+    }
+    std::sort(fit.disagreeing.begin(), fit.disagreeing.end());
+    fit.residualSamples =
+        fit.windowsAgreeing > 0 ? std::sqrt(squares / double(fit.windowsAgreeing)) : 0.0;
+    fit.usable =
+        fit.windowsAgreeing >= kMinimumAgreeing && 2 * fit.windowsAgreeing >= fit.windowsClear;
+    fit.confident = fit.usable && fit.disagreeing.empty();
 }
 
 std::optional<int> segmentAgreeing(const ClockFit& fit, const LagMeasurement& m, double tolerance) {

@@ -27,38 +27,77 @@ struct ClockSegment {
     bool operator==(const ClockSegment&) const = default;
 };
 
+// Where one straight stretch of the clock gives way to the next.
+struct ClockBreak {
+    std::int64_t trackSample = 0; // the later segment's first track sample
+    double stepSamples = 0.0;     // lag after minus lag before there: > 0 a dropped block
+    double slopeBefore = 0.0;
+    double slopeAfter = 0.0;
+    bool operator==(const ClockBreak&) const = default;
+};
+
 struct ClockFit {
     // Ascending by firstTrackSample, the first at 0. Empty when nothing could be fitted.
     std::vector<ClockSegment> segments;
+    // For each segment after the first: the centres of the last window agreeing with the
+    // segment before and of the first agreeing with it. The break lies between them.
+    std::vector<std::pair<double, double>> gaps;
     int windowsMeasured = 0;      // windows that gave a lag
-    int windowsAgreeing = 0;      // of those, within the tolerance of the fit
+    int windowsClear = 0;         // of those, with a clear peak; the others abstain
+    int windowsAgreeing = 0;      // of the clear ones, within the tolerance of the fit
     double residualSamples = 0.0; // RMS distance of the agreeing windows from the fit
-    // With two segments: the break lies between these track samples (centres of the last
-    // window agreeing with the first line and the first agreeing with the second).
-    std::optional<std::pair<double, double>> breakBetween;
-    // Enough windows agree with the fit to trust it (at least 3, and at least half of those
-    // measured, at least 3 on each side of a break).
+    // Track samples of clear windows more than kConfirmationMs off the fit: stretches the fit
+    // does not explain.
+    std::vector<double> disagreeing;
+    // Enough clear windows agree to follow the fit (at least 3, and at least half of them).
+    bool usable = false;
+    // Usable, and no clear window disagrees: the fit vouches for the whole track.
     bool confident = false;
+    [[nodiscard]] std::vector<ClockBreak> breaks() const;
 };
 
 // Windows agree with a line when within this many milliseconds of it.
 inline constexpr double kAgreementMs = 0.3;
 
+// A fit is confirmed only when every clear window lies within this many milliseconds of it.
+inline constexpr double kConfirmationMs = 1.0;
+
+// A window's lag counts only when its correlation peak stands this many times above the
+// highest correlation at least 2 ms from it in its search range. Measured with recorder_bench
+// (3 s windows searched ±1.45 s, 60 of each): a window's own speech on another, noisier
+// microphone stood 8.6 (p05) to 69 times above, with 30 as the median (its minimum, 1.26, a
+// window of pause); room noise, white noise and another conversation at most 1.26. 2 lies
+// between the two, as the whole-reference search's margin does.
+inline constexpr double kClearPeakMargin = 2.0;
+
 // The agreement tolerance in samples at sampleRate (at least 1.5 samples).
 [[nodiscard]] double agreementTolerance(double sampleRate);
 
-// Robust fit of the measurements: the line through two of them that most others agree with,
-// refined by least squares over its agreeing windows; then, when at least three of the rest
-// agree with a second line, the two groups follow each other in time and each spans at least
-// minimumSideSpan track samples (overlapping windows share their audio, so three of them
-// close together are not three witnesses), a break between them. Slopes beyond ±2000 ppm are
-// not considered. Fewer than two measurements give an empty, unconfident fit with only
-// windowsMeasured set.
-[[nodiscard]] ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance,
-                                double minimumSideSpan = 0.0);
+// Whether a measurement's peak is clear enough to count.
+[[nodiscard]] bool hasClearPeak(const LagMeasurement& m);
 
-// Which segment of a two-segment fit a measurement agrees with (0 or 1); none when it agrees
-// with neither or both.
+// Robust piecewise fit of the measurements with a clear peak, taken in time order: a window
+// that agrees with the current line joins it; one that does not starts a new line when the
+// window after it agrees with it (a step, or a change of rate), and is a stray otherwise. A
+// line needs two windows spanning at least minimumSideSpan track samples (overlapping windows
+// share their audio, so windows close together are not independent witnesses); the windows
+// of a shorter one are strays. Lines spanning less than slopeSpan track samples take their
+// neighbour's slope. Where two lines with different slopes meet between
+// their windows, the break is put there (a change of rate); otherwise in the middle of the gap,
+// for the caller to locate. Slopes beyond ±2000 ppm are not considered. Fewer than two
+// measurements give an empty, unconfident fit with only windowsMeasured set.
+[[nodiscard]] ClockFit fitClock(std::span<const LagMeasurement> measurements, double tolerance,
+                                double minimumSideSpan = 0.0, double slopeSpan = 0.0);
+
+// Sets disagreeing, windowsAgreeing, usable and confident of a fit whose breaks may have
+// moved. A window within reach of a break may agree with either side.
+void assessFit(ClockFit& fit, std::span<const LagMeasurement> measurements, double tolerance,
+               double confirmation, double reach);
+
+// The segment of a non-empty fit that holds track sample t.
+[[nodiscard]] const ClockSegment& segmentAt(const ClockFit& fit, double t);
+
+// Which segment of a fit a measurement agrees with; none when it agrees with none or several.
 [[nodiscard]] std::optional<int> segmentAgreeing(const ClockFit& fit, const LagMeasurement& m,
                                                  double tolerance);
 

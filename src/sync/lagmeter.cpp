@@ -119,7 +119,16 @@ std::optional<LagMeasurement> LagMeter::measure(std::span<const float> fullRefer
         if (denominator < 0.0)
             fraction = std::clamp(0.5 * (a - c) / denominator, -0.5, 0.5);
     }
+    // Nearby lags share the peak's main lobe; 2 ms is clear of it for the whole band.
+    const auto lobe = std::size_t(std::ceil(0.002 * rate));
+    float runnerUp = 0.0f;
+    for (std::size_t k = 0; k <= last; ++k) {
+        if (k + lobe < best || k > best + lobe)
+            runnerUp = std::max(runnerUp, m_spectrum[k].real());
+    }
     LagMeasurement result;
+    if (runnerUp > 0.0f)
+        result.margin = double(m_spectrum[best].real()) / double(runnerUp);
     const auto d = double(m_decimation);
     result.trackSample =
         double(trackStart) + d * (energy > 0.0 ? moment / energy : 0.5 * double(w));

@@ -17,6 +17,8 @@ struct LagMeasurement {
     double trackSample = 0.0; // energy centre of the measured track window
     double lagSamples = 0.0;
     double peak = 0.0; // height of the whitened correlation peak, 1 for a perfect match
+    // The peak over the highest correlation at least 2 ms from it within the search range.
+    double margin = 1e9;
     bool operator==(const LagMeasurement&) const = default;
 };
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace corvale;
 
@@ -196,4 +197,76 @@ TEST_F(FineStage, WithoutTheStageTheCoarseResultIsUntouched) {
     EXPECT_EQ(without.value().offset.offsetSamples % (kRate / 10), 0);
     ASSERT_TRUE(with.value().fine);
     EXPECT_NEAR(with.value().fine->offsetSamples(), 12345.0, 0.5);
+}
+
+TEST_F(FineStage, FollowsThreeDroppedBlocksAndAnInsertedOneToTheSample) {
+    // Ten minutes from 30 s into the reference. Missing: 80 ms at 130 s, 250 ms at 303 s and
+    // 40 ms at 500 s of the reference; 120 ms of silence inserted at 420 s. A faint room noise
+    // fills the pauses, as in any real recording, so that every break has one right place.
+    std::vector<float> reference = *s_reference;
+    std::mt19937 rng(5);
+    std::normal_distribution<float> room(0.0f, 1e-3f);
+    for (float& v : reference)
+        v += room(rng);
+    ASSERT_TRUE(test::writeWav(m_referenceWav, reference, 1, kRate));
+    m_referenceEnvelope = loadReferenceEnvelope(m_engine, m_referenceWav, false, {}).value();
+    const auto at = [](double seconds) { return std::int64_t(seconds * kRate); };
+    std::vector<float> track;
+    const auto copy = [&](double from, double to) {
+        track.insert(track.end(), reference.begin() + at(from), reference.begin() + at(to));
+    };
+    copy(30.0, 130.0);
+    copy(130.08, 303.0);
+    copy(303.25, 420.0);
+    track.insert(track.end(), std::size_t(at(0.12)), 0.0f);
+    copy(420.0, 500.0);
+    copy(500.04, 640.0);
+    auto analysed = analyze(track, true);
+    ASSERT_TRUE(bool(analysed));
+    const TrackAnalysisResult& r = analysed.value();
+    ASSERT_TRUE(r.fine);
+    EXPECT_TRUE(r.fine->fit.confident);
+    EXPECT_TRUE(r.fine->disagreeingAtSeconds.empty());
+    const auto breaks = r.fine->breaks();
+    ASSERT_EQ(breaks.size(), 4u);
+    // Track times of the breaks: each earlier drop or insertion moves the later ones.
+    const double truth[][2] = {{100.0, 80.0}, {272.92, 250.0}, {389.67, -120.0}, {469.79, 40.0}};
+    // To the sample where speech or room noise decides it; a break at the edge of a syllable
+    // may move into the quiet next to it by a few ms.
+    for (std::size_t k = 0; k < 4; ++k) {
+        EXPECT_NEAR(breaks[k].trackSeconds, truth[k][0], 0.02) << "break " << k;
+        EXPECT_NEAR(breaks[k].stepMs, truth[k][1], 0.1) << "break " << k;
+        EXPECT_NEAR(breaks[k].ppmBefore, 0.0, 2.0);
+    }
+
+    const auto output = write(r);
+    for (const double t : {60.0, 132.0, 250.0, 305.0, 419.0, 425.0, 498.0, 502.0, 630.0})
+        EXPECT_LE(std::abs(misplacementMs(output, reference, t)), 1.0) << "at " << t << " s";
+}
+
+TEST_F(FineStage, ARateChangeIsPlacedWhereTheTwoClocksMeet) {
+    // +60 ppm for the first 300 s of the track, then −20 ppm, with no step between.
+    const auto first =
+        test::resampleByRatio(test::excerpt(*s_reference, 20 * kRate, 302 * kRate), 1.0 + 60e-6);
+    // The second clock resumes where the first reached, to within a sample.
+    const auto resumeAt = std::llround(20.0 * kRate + 300.0 * kRate * (1.0 + 60e-6));
+    const auto second =
+        test::resampleByRatio(test::excerpt(*s_reference, resumeAt, 300 * kRate), 1.0 - 20e-6);
+    std::vector<float> track(first.begin(), first.begin() + 300 * kRate);
+    track.insert(track.end(), second.begin(), second.end());
+    auto analysed = analyze(track, true);
+    ASSERT_TRUE(bool(analysed));
+    ASSERT_TRUE(analysed.value().fine);
+    const FineAlignment& fine = *analysed.value().fine;
+    EXPECT_TRUE(fine.fit.confident);
+    const auto breaks = fine.breaks();
+    ASSERT_EQ(breaks.size(), 1u);
+    EXPECT_NEAR(breaks[0].trackSeconds, 300.0, 4.0) << "not where a window happened to be";
+    EXPECT_NEAR(breaks[0].ppmBefore, 60.0, 3.0);
+    EXPECT_NEAR(breaks[0].ppmAfter, -20.0, 3.0);
+    EXPECT_LT(std::abs(breaks[0].stepMs), 0.2);
+    const auto output = write(analysed.value());
+    for (const double t : {40.0, 310.0, 590.0})
+        EXPECT_LE(std::abs(misplacementMs(output, *s_reference, t + 20.0)), 1.0)
+            << "at " << t << " s";
 }

@@ -116,13 +116,16 @@ TEST(FitClock, FitsALineThroughDriftingLagsAndIgnoresStrayWindows) {
     m[17].lagSamples -= 90.0;
     const ClockFit fit = fitClock(m, agreementTolerance(kRate));
     ASSERT_EQ(fit.segments.size(), 1u);
-    EXPECT_TRUE(fit.confident);
+    EXPECT_TRUE(fit.usable);
+    EXPECT_FALSE(fit.confident) << "two clear windows the fit does not explain";
+    ASSERT_EQ(fit.disagreeing.size(), 2u);
+    EXPECT_DOUBLE_EQ(fit.disagreeing[0], (20.0 + 40.0 * 5) * kRate);
     EXPECT_EQ(fit.windowsMeasured, 30);
     EXPECT_EQ(fit.windowsAgreeing, 28);
     EXPECT_NEAR(fit.segments[0].lagAtZero, 8000.4, 0.2);
     EXPECT_NEAR(fit.segments[0].slope * 1e6, 250.0, 0.5);
     EXPECT_LT(fit.residualSamples, 0.25);
-    EXPECT_FALSE(fit.breakBetween);
+    EXPECT_TRUE(fit.gaps.empty());
 }
 
 TEST(FitClock, FindsABreakWhereARecorderDroppedABlock) {
@@ -136,9 +139,9 @@ TEST(FitClock, FindsABreakWhereARecorderDroppedABlock) {
     ASSERT_EQ(fit.segments.size(), 2u);
     EXPECT_TRUE(fit.confident);
     EXPECT_EQ(fit.windowsAgreeing, 20);
-    ASSERT_TRUE(fit.breakBetween);
-    EXPECT_DOUBLE_EQ(fit.breakBetween->first, 285.0 * kRate);
-    EXPECT_DOUBLE_EQ(fit.breakBetween->second, 315.0 * kRate);
+    ASSERT_EQ(fit.gaps.size(), 1u);
+    EXPECT_DOUBLE_EQ(fit.gaps[0].first, 285.0 * kRate);
+    EXPECT_DOUBLE_EQ(fit.gaps[0].second, 315.0 * kRate);
     EXPECT_EQ(fit.segments[0].firstTrackSample, 0);
     EXPECT_EQ(fit.segments[1].firstTrackSample, std::int64_t(300.0 * kRate));
     EXPECT_NEAR(fit.segments[1].lagAt(400.0 * kRate) - fit.segments[0].lagAt(400.0 * kRate), 1600.0,
