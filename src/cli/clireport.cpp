@@ -142,20 +142,23 @@ QJsonObject fineJson(const FineAlignment& fine) {
         out[QStringLiteral("clockPpm")] = first.slope * 1e6;
         out[QStringLiteral("residualMs")] = fit.residualSamples / rate * 1e3;
     }
+    out[QStringLiteral("windowsClear")] = fit.windowsClear;
+    out[QStringLiteral("followed")] = fit.usable;
+    // A step is a dropped (> 0) or inserted (< 0) block; a rate change has a step of 0.
     QJsonArray breaks;
-    for (std::size_t i = 1; i < fit.segments.size(); ++i) {
-        const ClockSegment& before = fit.segments[i - 1];
-        const ClockSegment& after = fit.segments[i];
-        const auto at = double(after.firstTrackSample);
-        breaks.append(QJsonObject{
-            {QStringLiteral("trackSeconds"), at / rate},
-            {QStringLiteral("stepMs"), (after.lagAt(at) - before.lagAt(at)) / rate * 1e3},
-            {QStringLiteral("clockPpmBefore"), before.slope * 1e6},
-            {QStringLiteral("clockPpmAfter"), after.slope * 1e6}});
-    }
+    for (const ClockBreakSeconds& b : fine.breaks())
+        breaks.append(QJsonObject{{QStringLiteral("trackSeconds"), b.trackSeconds},
+                                  {QStringLiteral("stepMs"), b.stepMs},
+                                  {QStringLiteral("clockPpmBefore"), b.ppmBefore},
+                                  {QStringLiteral("clockPpmAfter"), b.ppmAfter}});
     out[QStringLiteral("breaks")] = breaks;
-    if (!fit.confident)
+    if (!fit.confident) {
         out[QStringLiteral("listenAtSeconds")] = fine.listenAtSeconds;
+        QJsonArray disagreeing;
+        for (const double t : fine.disagreeingAtSeconds)
+            disagreeing.append(t);
+        out[QStringLiteral("disagreeingAtSeconds")] = disagreeing;
+    }
     return out;
 }
 

@@ -38,6 +38,10 @@ AppliedClock fineClock(const FineAlignment& fine, double durationSeconds) {
         push(at, i - 1);
         push(at, i);
     }
+    for (const LagMeasurement& m : fine.windows) {
+        if (hasClearPeak(m))
+            clock.windows.push_back({m.trackSample / rate, (m.lagSamples - start) / rate});
+    }
     std::stable_sort(
         clock.line.begin(), clock.line.end(),
         [](const DriftPoint& a, const DriftPoint& b) { return a.timeSeconds < b.timeSeconds; });

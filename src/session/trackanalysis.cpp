@@ -378,6 +378,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     for (const double t : fine.fit.disagreeing)
         fine.disagreeingAtSeconds.push_back(
             std::max(0.0, (t + coarseLagAt(offset, drift, rate, t)) / rate));
+    fine.windows = all;
     return std::optional<FineAlignment>{std::move(fine)};
 }
 

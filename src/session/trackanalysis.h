@@ -36,6 +36,8 @@ struct FineAlignment {
                                   // explain, or of a loud stretch of the track
     // Reference times of every window with a clear peak more than kConfirmationMs off the fit.
     std::vector<double> disagreeingAtSeconds;
+    // Every window measured, for the drift chart.
+    std::vector<LagMeasurement> windows;
     // Set when the whole-reference search placed a file the fine stage could not check.
     bool placedBySearch = false;
     // The fitted start: the reference sample the track's first sample lines up with.
