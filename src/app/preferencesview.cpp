@@ -51,12 +51,6 @@ QWidget* pickerRow(const QString& title, QComboBox* picker, QWidget* extra = nul
 
 } // namespace
 
-const QStringList PreferencesView::kSystemSounds{
-    QStringLiteral("Basso"),     QStringLiteral("Blow"),  QStringLiteral("Bottle"),
-    QStringLiteral("Frog"),      QStringLiteral("Funk"),  QStringLiteral("Glass"),
-    QStringLiteral("Hero"),      QStringLiteral("Morse"), QStringLiteral("Ping"),
-    QStringLiteral("Pop"),       QStringLiteral("Purr"),  QStringLiteral("Sosumi"),
-    QStringLiteral("Submarine"), QStringLiteral("Tink")};
 
 PreferencesView::PreferencesView(SessionHost* host, QWidget* parent)
     : QWidget(parent), m_host(host),
@@ -84,7 +78,7 @@ PreferencesView::PreferencesView(SessionHost* host, QWidget* parent)
     };
     for (const auto& [text, value] : kLoudnessTargets)
         m_target->addItem(QString::fromUtf8(text), value);
-    m_sound->addItems(kSystemSounds);
+    m_sound->addItems(Preferences::kCompletionSounds);
     m_targetRow = pickerRow(QStringLiteral("Target"), m_target);
     m_soundRow = pickerRow(QStringLiteral("Sound"), m_sound, m_preview);
 

@@ -18,8 +18,6 @@ class SessionHost;
 class PreferencesView : public QWidget {
     Q_OBJECT
 public:
-    // The completion sounds offered, in order.
-    static const QStringList kSystemSounds;
     // host plays the "Preview" sound; may be null (then nothing plays).
     explicit PreferencesView(SessionHost* host, QWidget* parent = nullptr);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "soundbank.h"
 
-#include "preferencesview.h"
+#include "session/preferences.h"
 
 #include <QSoundEffect>
 #include <QUrl>
@@ -104,7 +104,7 @@ SoundBank::~SoundBank() {
 }
 
 bool SoundBank::knows(const QString& name) {
-    return PreferencesView::kSystemSounds.contains(name);
+    return Preferences::kCompletionSounds.contains(name);
 }
 
 std::vector<float> SoundBank::synthesize(const QString& name) {

@@ -12,6 +12,13 @@
 #include <optional>
 
 namespace corvale {
+
+const QStringList Preferences::kCompletionSounds{
+    QStringLiteral("Basso"),     QStringLiteral("Blow"),  QStringLiteral("Bottle"),
+    QStringLiteral("Frog"),      QStringLiteral("Funk"),  QStringLiteral("Glass"),
+    QStringLiteral("Hero"),      QStringLiteral("Morse"), QStringLiteral("Ping"),
+    QStringLiteral("Pop"),       QStringLiteral("Purr"),  QStringLiteral("Sosumi"),
+    QStringLiteral("Submarine"), QStringLiteral("Tink")};
 namespace {
 
 // Runs read preferences from worker threads while the front end may set overrides.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 namespace corvale {
@@ -12,6 +13,9 @@ namespace corvale {
 class Preferences {
 public:
     Preferences() = delete;
+
+    // The completion sounds a run can play ("completionSound"), in the order they are offered.
+    static const QStringList kCompletionSounds;
 
     [[nodiscard]] static bool autoPopulateFiles();  // default true
     [[nodiscard]] static bool renameForDropbox();   // default true

@@ -217,9 +217,9 @@ CombinedOffset combineCandidates(std::span<const OffsetCandidate> candidates) {
         ++out.count;
     }
     out.lagFrames = static_cast<std::int64_t>(std::llround(weightedLags / weights));
-    if (out.margin < 0.06 || out.confidence < 0.15)
+    if (out.margin < kLowBandMargin || out.confidence < kLowBandConfidence)
         out.band = ConfidenceBand::low;
-    else if (out.confidence >= 0.35 && out.margin >= 0.15)
+    else if (out.confidence >= kHighBandConfidence && out.margin >= kHighBandMargin)
         out.band = ConfidenceBand::high;
     else
         out.band = ConfidenceBand::medium;

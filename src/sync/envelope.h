@@ -74,6 +74,13 @@ struct CombinedOffset {
     std::int64_t count = 0;
 };
 
+// The combined offset's band: low below either of these…
+inline constexpr double kLowBandConfidence = 0.15;
+inline constexpr double kLowBandMargin = 0.06;
+// …high from both of these, medium between.
+inline constexpr double kHighBandConfidence = 0.35;
+inline constexpr double kHighBandMargin = 0.15;
+
 // Clusters candidates within 30 frames of each anchor and combines the best-supported cluster.
 [[nodiscard]] CombinedOffset combineCandidates(std::span<const OffsetCandidate> candidates);
 

@@ -133,7 +133,7 @@ TEST_F(PreferencesViewTest, ValuesTheWindowDoesNotOfferShowNoChoice) {
 
 TEST(SoundBank, EveryListedSoundIsSuppliedAndUnknownOnesAreSilent) {
     SoundBank bank;
-    for (const QString& name : PreferencesView::kSystemSounds) {
+    for (const QString& name : Preferences::kCompletionSounds) {
         const std::vector<float> samples = SoundBank::synthesize(name);
         ASSERT_GT(samples.size(), 4410u) << name.toStdString();
         const auto peak = std::max_element(samples.begin(), samples.end(), [](float a, float b) {
