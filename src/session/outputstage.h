@@ -6,29 +6,26 @@
 
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QUrl>
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <stop_token>
+#include <vector>
 
 namespace corvale {
 
 class RunWork;
-struct NormalizerError;
+struct WrittenOutput;
 
-// The end of a run: names, writes, normalises and labels every output group, and completes
-// its members with their results. Groups are written concurrently on the pool; names are
-// reserved up front and a name taken meanwhile gives way to the next free one.
+// The end of a run: names, writes (normalising on the way) and labels every output group,
+// and completes its members with their results. Groups are written concurrently on the pool; names
+// are reserved up front and a name taken meanwhile gives way to the next free one.
 class OutputStage : public QObject {
     Q_OBJECT
 public:
     struct Context {
         QString outputFolder;
-        QString ffmpegPath;
         RunSettings settings;
         std::stop_token stop;
         std::shared_ptr<OutputNameReserver> names;
@@ -38,28 +35,20 @@ public:
 
     // Writes every group; groupDone(members) follows for each, then finished().
     void writeAll(const QList<OutputGroup>& groups);
-    // For the way out: removes the temporary files of gain passes still under way.
-    void removeUnfinished();
 
 signals:
     void groupDone(int members);
     void finished();
 
 private:
+    using Written = std::vector<WrittenOutput>;
     void writeGroup(const OutputGroup& group);
-    void finishGroup(const OutputGroup& group, const QStringList& outputs);
-    void normalizeOutputs(QStringList files, std::function<void(std::optional<QString>)> done);
-    void completeGroup(const OutputGroup& group, const QStringList& outputs,
-                       const std::optional<QString>& normalizationError);
+    void completeGroup(const OutputGroup& group, const Written& written);
     void groupEnded(const OutputGroup& group);
 
     Context m_context;
     RunWork* m_work;
     qsizetype m_pending = 0;
-    QSet<QString> m_gainTemporaries;
 };
-
-// Why a normalisation failed, in words for the review warning.
-[[nodiscard]] QString describeNormalizerError(const NormalizerError& error);
 
 } // namespace corvale

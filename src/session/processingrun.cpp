@@ -284,9 +284,8 @@ void ProcessingRun::startOutputPhase() {
         if (analysis && analysis->item)
             present.append(*analysis);
     }
-    m_output = new OutputStage({m_request.outputFolder, m_request.ffmpegPath, m_request.settings,
-                                m_stop.get_token(), m_names},
-                               m_work, this);
+    m_output = new OutputStage(
+        {m_request.outputFolder, m_request.settings, m_stop.get_token(), m_names}, m_work, this);
     connect(m_output, &OutputStage::groupDone, this,
             [this](int members) { addCompletedSteps(double(members)); });
     connect(m_output, &OutputStage::finished, this, &ProcessingRun::endPipeline);
@@ -348,8 +347,6 @@ bool ProcessingRun::shutdown(int timeoutMs) {
     cancel();
     terminateAllTools(timeoutMs);
     const bool idle = m_work->pool()->waitForDone(timeoutMs);
-    if (m_output)
-        m_output->removeUnfinished();
     if (!m_tempFolder.isEmpty()) {
         std::error_code ec;
         std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);
