@@ -244,16 +244,20 @@ Result<OutputLoudness> bringToTarget(PartialOutput& out, const LoudnessMeter& me
         loudness.reachedLUFS = measured.value();
         return loudness;
     }
-    LoudnessMeter reached;
-    const bool remeasured = reached.start(sampleRate).ok();
-    auto clipped = out.scale(*gain, remeasured ? &reached : nullptr, stop);
+    auto clipped = out.scale(*gain, stop);
     if (!clipped)
         return clipped.error();
     loudness.gainDb = gain;
     loudness.clippedSamples = clipped.value();
-    // Without a second meter the gain's own figure stands; it is exact when nothing clipped.
+    // Unclipped, the gain moves the loudness by itself, give or take the rounding of the
+    // samples (well under 0.01 LU); clipped, the file says how much it cost.
     loudness.reachedLUFS = measured.value() + *gain;
-    if (remeasured) {
+    if (clipped.value() > 0) {
+        LoudnessMeter reached;
+        if (reached.start(sampleRate)) {
+            if (auto r = out.measure(reached, stop); !r)
+                return r.error();
+        }
         if (const auto after = reached.integrated(); after && std::isfinite(after.value()))
             loudness.reachedLUFS = after.value();
     }

@@ -59,7 +59,8 @@ struct OutputLoudness {
     double measuredLUFS = 0.0;
     std::optional<double> gainDb; // none when within kLoudnessToleranceLU, or on failure
     std::int64_t clippedSamples = 0;
-    // Measured on the samples published; none when normalisation failed.
+    // The published file's loudness: measured plus the gain, measured again on the file when the
+    // gain clipped; none when normalisation failed.
     std::optional<double> reachedLUFS;
     // Why the output was published as written, without normalisation.
     std::optional<QString> failure;

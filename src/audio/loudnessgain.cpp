@@ -4,6 +4,16 @@
 #include <cmath>
 
 namespace corvale {
+namespace {
+
+// To the nearest integer, halves to even, as lrint does; inline where nearbyint is a library
+// call per sample. Exact for |x| < 2^51, far beyond 32768 times any gain.
+double roundHalfEven(double x) {
+    constexpr double kShift = 6755399441055744.0; // 1.5 * 2^52
+    return (x + kShift) - kShift;
+}
+
+} // namespace
 
 std::optional<double> gainToTarget(double measuredLUFS, double targetLUFS) {
     if (!std::isfinite(measuredLUFS) || !std::isfinite(targetLUFS))
@@ -18,7 +28,7 @@ std::int64_t applyGain(std::span<short> samples, double gainDb) {
     const double factor = std::pow(10.0, gainDb / 20.0);
     std::int64_t clipped = 0;
     for (short& sample : samples) {
-        const double scaled = std::nearbyint(double(sample) * factor);
+        const double scaled = roundHalfEven(double(sample) * factor);
         if (scaled > 32767.0) {
             sample = 32767;
             ++clipped;

@@ -227,8 +227,7 @@ Result<Done> PartialOutput::meterUpTo(std::int64_t frame) {
     return Done{};
 }
 
-Result<std::int64_t> PartialOutput::scale(double gainDb, LoudnessMeter* reached,
-                                          const std::stop_token& stop) {
+Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& stop) {
     std::int64_t clipped = 0;
     for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
         if (stop.stop_requested())
@@ -238,8 +237,6 @@ Result<std::int64_t> PartialOutput::scale(double gainDb, LoudnessMeter* reached,
             return read.error();
         const std::span<short> frames(m_frames.get(), std::size_t(count));
         clipped += applyGain(frames, gainDb);
-        if (reached && !reached->add(frames))
-            reached = nullptr;
         for (short& sample : frames)
             sample = qToLittleEndian(sample);
         const auto* bytes = reinterpret_cast<const char*>(frames.data());
@@ -255,6 +252,19 @@ Result<std::int64_t> PartialOutput::scale(double gainDb, LoudnessMeter* reached,
         }
     }
     return clipped;
+}
+
+Result<Done> PartialOutput::measure(LoudnessMeter& meter, const std::stop_token& stop) {
+    for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        const std::int64_t count = std::min(m_length - first, kReadBackFrames);
+        if (auto read = readFrames(first, count); !read)
+            return read.error();
+        if (!meter.add({m_frames.get(), std::size_t(count)}))
+            break; // the meter keeps its failure
+    }
+    return Done{};
 }
 
 // The library sizes the RIFF and data chunks from the frames it wrote itself; the frames the

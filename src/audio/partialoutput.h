@@ -58,11 +58,12 @@ public:
     // file goes on. Set before the first append; the meter must outlive the appends.
     void meterInto(LoudnessMeter* meter) { m_meter = meter; }
 
-    // Multiplies every frame written so far by the gain in place (see applyGain), adding the
-    // result to reached when given. Returns how many samples were clipped. Before commit().
+    // Multiplies every frame written so far by the gain in place (see applyGain). Returns how
+    // many samples were clipped. Before commit(). Errors: the system's (passedOn), cancelled.
+    [[nodiscard]] Result<std::int64_t> scale(double gainDb, const std::stop_token& stop);
+    // Adds every frame written so far to meter, as the file holds it. Before commit().
     // Errors: the system's (passedOn), cancelled.
-    [[nodiscard]] Result<std::int64_t> scale(double gainDb, LoudnessMeter* reached,
-                                             const std::stop_token& stop);
+    [[nodiscard]] Result<Done> measure(LoudnessMeter& meter, const std::stop_token& stop);
 
     // Completes the file and publishes it under the final name without ever replacing what
     // stands there; a name taken meanwhile gives way to the one nextName offers. Returns the
