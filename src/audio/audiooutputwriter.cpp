@@ -2,6 +2,8 @@
 #include "audiooutputwriter.h"
 
 #include "clockresampler.h"
+#include "loudnessgain.h"
+#include "loudnessmeter.h"
 #include "partialoutput.h"
 #include "samplereader.h"
 #include "wavreader.h"
@@ -220,10 +222,63 @@ Result<Done> copyFollowingClock(WavReader& in, PartialOutput& out,
     return Done{};
 }
 
+// Brings the finished, unpublished output to the target with a plain gain. Only a failure of
+// the file itself, or a cancel, is an error; a loudness that cannot be measured is reported.
+Result<OutputLoudness> bringToTarget(PartialOutput& out, const LoudnessMeter& meter, double target,
+                                     int sampleRate, const std::stop_token& stop) {
+    OutputLoudness loudness;
+    loudness.targetLUFS = target;
+    const auto measured = meter.integrated();
+    if (!measured) {
+        loudness.measuredLUFS = std::numeric_limits<double>::quiet_NaN();
+        loudness.failure = measured.error().errorDescription();
+        return loudness;
+    }
+    loudness.measuredLUFS = measured.value();
+    if (!std::isfinite(measured.value())) {
+        loudness.failure = QStringLiteral("the output is silent, its loudness cannot be measured");
+        return loudness;
+    }
+    const std::optional<double> gain = gainToTarget(measured.value(), target);
+    if (!gain) {
+        loudness.reachedLUFS = measured.value();
+        return loudness;
+    }
+    auto clipped = out.scale(*gain, stop);
+    if (!clipped)
+        return clipped.error();
+    loudness.gainDb = gain;
+    loudness.clippedSamples = clipped.value();
+    // Unclipped, the gain moves the loudness by itself, give or take the rounding of the
+    // samples (well under 0.01 LU); clipped, the file says how much it cost.
+    loudness.reachedLUFS = measured.value() + *gain;
+    if (clipped.value() > 0) {
+        LoudnessMeter reached;
+        if (reached.start(sampleRate)) {
+            if (auto r = out.measure(reached, stop); !r)
+                return r.error();
+        }
+        if (const auto after = reached.integrated(); after && std::isfinite(after.value()))
+            loudness.reachedLUFS = after.value();
+    }
+    return loudness;
+}
+
 } // namespace
 
 Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, const QString& output,
                                          std::stop_token stop, const NextName& nextName) const {
+    auto written = writeOutput(parts, output, {}, std::move(stop), nextName);
+    if (!written)
+        return written.error();
+    return std::move(written.value().path);
+}
+
+Result<WrittenOutput> AudioOutputWriter::writeOutput(const std::vector<SyncPart>& parts,
+                                                     const QString& output,
+                                                     const OutputOptions& options,
+                                                     std::stop_token stop,
+                                                     const NextName& nextName) const {
     if (parts.empty())
         return CorvaleError::cannotWriteAudio(QStringLiteral("no parts to write"));
     for (const SyncPart& part : parts) {
@@ -247,6 +302,9 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
     PartialOutput out;
     if (auto r = out.create(output, sampleRate); !r)
         return r.error();
+    LoudnessMeter meter; // a meter that cannot start says why when asked for its figure
+    if (options.loudnessTargetLUFS && meter.start(sampleRate))
+        out.meterInto(&meter);
 
     std::vector<const SyncPart*> ordered;
     ordered.reserve(parts.size());
@@ -305,7 +363,20 @@ Result<QString> AudioOutputWriter::write(const std::vector<SyncPart>& parts, con
         if (!copied)
             return copied.error();
     }
-    return out.commit(nextName);
+    WrittenOutput written;
+    if (options.loudnessTargetLUFS) {
+        auto loudness = bringToTarget(out, meter, *options.loudnessTargetLUFS, sampleRate, stop);
+        if (!loudness)
+            return loudness.error();
+        written.loudness = std::move(loudness.value());
+    }
+    if (stop.stop_requested())
+        return CorvaleError::cancelled();
+    auto published = out.commit(nextName);
+    if (!published)
+        return published.error();
+    written.path = std::move(published.value());
+    return written;
 }
 
 Result<std::vector<bool>> AudioOutputWriter::quietMap(const QString& inputWAV, std::int64_t channel,

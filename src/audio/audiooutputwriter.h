@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "loudnessgain.h"
 #include "publishfile.h"
 #include "quietmapbuilder.h"
 #include "result.h"
@@ -44,6 +45,32 @@ struct Correction {
     bool operator==(const Correction&) const = default;
 };
 
+// How an output is written beyond its parts. The default writes it as it comes.
+struct OutputOptions {
+    // Integrated loudness (LUFS) to bring the output to with a plain gain, or none.
+    std::optional<double> loudnessTargetLUFS;
+};
+
+// What became of an output's loudness when a target was asked for. Figures in LUFS and dB.
+struct OutputLoudness {
+    double targetLUFS = 0.0;
+    // As written, before any gain; -infinity when nothing rises above the meter's absolute
+    // gate (silence), NaN when it could not be measured at all.
+    double measuredLUFS = 0.0;
+    std::optional<double> gainDb; // none when within kLoudnessToleranceLU, or on failure
+    std::int64_t clippedSamples = 0;
+    // The published file's loudness: measured plus the gain, measured again on the file when the
+    // gain clipped; none when normalisation failed.
+    std::optional<double> reachedLUFS;
+    // Why the output was published as written, without normalisation.
+    std::optional<QString> failure;
+};
+
+struct WrittenOutput {
+    QString path; // really written, which may be another name than the one asked for
+    std::optional<OutputLoudness> loudness; // when OutputOptions asked for a target
+};
+
 // Writes a synced mono 16-bit WAV from parts, correcting drift at quiet places.
 class AudioOutputWriter {
 public:
@@ -73,6 +100,17 @@ public:
     [[nodiscard]] Result<QString> write(const std::vector<SyncPart>& parts, const QString& output,
                                         std::stop_token stop = {},
                                         const NextName& nextName = {}) const;
+
+    // write(), and with a loudness target: measures the samples as they are written, then,
+    // when the output is more than kLoudnessToleranceLU off target, multiplies the unpublished
+    // file by the plain gain in place, and only then publishes it. An output whose loudness
+    // cannot be measured (silence) is published as written with OutputLoudness::failure set;
+    // that is not an error. A cancel at any step leaves nothing behind. Errors: as write().
+    [[nodiscard]] Result<WrittenOutput> writeOutput(const std::vector<SyncPart>& parts,
+                                                    const QString& output,
+                                                    const OutputOptions& options,
+                                                    std::stop_token stop = {},
+                                                    const NextName& nextName = {}) const;
 
     // The quiet map write() makes of one channel of a WAV file (channel clamped).
     [[nodiscard]] Result<std::vector<bool>> quietMap(const QString& inputWAV, std::int64_t channel,

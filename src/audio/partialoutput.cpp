@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "partialoutput.h"
 
+#include "loudnessgain.h"
+#include "loudnessmeter.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <span>
 #include <system_error>
 #include <utility>
 
@@ -28,6 +32,8 @@ constexpr std::int64_t kSilenceFrames = 220500;
 // Bytes per copy_file_range call: large enough that the calls cost nothing, small enough that
 // cancellation is seen within a few milliseconds.
 constexpr std::int64_t kCopyStepBytes = std::int64_t(8) << 20;
+// Frames read back at a time for the meter and the gain.
+constexpr std::int64_t kReadBackFrames = 65536;
 
 CorvaleError libraryError(SNDFILE* file) {
     return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(file)));
@@ -99,14 +105,18 @@ Result<Done> PartialOutput::append(const float* samples, std::int64_t frames) {
     if (sf_writef_float(m_file, samples, frames) != frames)
         return libraryError(m_file);
     m_length += frames;
-    return checkPosition();
+    if (auto r = checkPosition(); !r)
+        return r;
+    return meterUpTo(m_length);
 }
 
 Result<Done> PartialOutput::append(const short* samples, std::int64_t frames) {
     if (sf_writef_short(m_file, samples, frames) != frames)
         return libraryError(m_file);
     m_length += frames;
-    return checkPosition();
+    if (auto r = checkPosition(); !r)
+        return r;
+    return meterUpTo(m_length);
 }
 
 Result<Done> PartialOutput::appendSilence(std::int64_t frames) {
@@ -164,6 +174,8 @@ Result<std::int64_t> PartialOutput::appendCopy(int fd, std::int64_t offset, std:
         if (copied == 0) // the source ended early
             break;
         done += copied;
+        if (auto r = meterUpTo(m_length + done / 2); !r)
+            return r.error();
     }
     if (done % 2 != 0) { // the source ended inside a sample: that half is dropped
         --done;
@@ -175,6 +187,84 @@ Result<std::int64_t> PartialOutput::appendCopy(int fd, std::int64_t offset, std:
     m_length += done / 2;
     m_copiedInKernel = m_copiedInKernel || done > 0;
     return done / 2;
+}
+
+// Reads `count` frames (at most kReadBackFrames) from frame `first` of the file into m_frames.
+Result<std::int64_t> PartialOutput::readFrames(std::int64_t first, std::int64_t count) {
+    if (!m_frames) {
+        m_frames.reset(new (std::nothrow) short[kReadBackFrames]);
+        if (!m_frames)
+            return CorvaleError::cannotWriteAudio(QStringLiteral("read-back buffer alloc"));
+    }
+    auto* bytes = reinterpret_cast<char*>(m_frames.get());
+    const std::int64_t wanted = 2 * count;
+    std::int64_t got = 0;
+    while (got < wanted) {
+        const ssize_t n = ::pread(m_fd, bytes + got, static_cast<std::size_t>(wanted - got),
+                                  m_dataOffset + 2 * first + got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return systemError(errno);
+        if (n == 0) // the file holds less than was counted
+            return CorvaleError::cannotWriteAudio(QStringLiteral("write position lost"));
+        got += n;
+    }
+    for (std::int64_t i = 0; i < count; ++i)
+        m_frames[std::size_t(i)] = qFromLittleEndian(m_frames[std::size_t(i)]);
+    return count;
+}
+
+Result<Done> PartialOutput::meterUpTo(std::int64_t frame) {
+    while (m_meter && m_metered < frame) {
+        const std::int64_t count = std::min(frame - m_metered, kReadBackFrames);
+        if (auto read = readFrames(m_metered, count); !read)
+            return read.error();
+        if (!m_meter->add({m_frames.get(), std::size_t(count)}))
+            m_meter = nullptr; // the meter keeps its failure; the file is not the worse for it
+        m_metered += count;
+    }
+    return Done{};
+}
+
+Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& stop) {
+    std::int64_t clipped = 0;
+    for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        const std::int64_t count = std::min(m_length - first, kReadBackFrames);
+        if (auto read = readFrames(first, count); !read)
+            return read.error();
+        const std::span<short> frames(m_frames.get(), std::size_t(count));
+        clipped += applyGain(frames, gainDb);
+        for (short& sample : frames)
+            sample = qToLittleEndian(sample);
+        const auto* bytes = reinterpret_cast<const char*>(frames.data());
+        std::int64_t put = 0;
+        while (put < 2 * count) {
+            const ssize_t n = ::pwrite(m_fd, bytes + put, static_cast<std::size_t>(2 * count - put),
+                                       m_dataOffset + 2 * first + put);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return systemError(n < 0 ? errno : EIO);
+            put += n;
+        }
+    }
+    return clipped;
+}
+
+Result<Done> PartialOutput::measure(LoudnessMeter& meter, const std::stop_token& stop) {
+    for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
+        if (stop.stop_requested())
+            return CorvaleError::cancelled();
+        const std::int64_t count = std::min(m_length - first, kReadBackFrames);
+        if (auto read = readFrames(first, count); !read)
+            return read.error();
+        if (!meter.add({m_frames.get(), std::size_t(count)}))
+            break; // the meter keeps its failure
+    }
+    return Done{};
 }
 
 // The library sizes the RIFF and data chunks from the frames it wrote itself; the frames the

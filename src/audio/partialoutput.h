@@ -15,6 +15,8 @@ struct sf_private_tag;
 
 namespace corvale {
 
+class LoudnessMeter;
+
 // A mono 16-bit WAV under construction: a hidden, uniquely named file beside the final one
 // that is renamed into place only when complete, so an interrupted write never looks like a
 // result. Destroyed without commit(), it removes the file. Lengths are in frames.
@@ -51,6 +53,18 @@ public:
                                                   const std::stop_token& stop);
     [[nodiscard]] bool kernelCopyRefused() const { return m_kernelCopyRefused; }
 
+    // From here on every frame appended, whichever way, is also added to meter as the file
+    // holds it (read back from the file). A meter that fails is let go and stays failed; the
+    // file goes on. Set before the first append; the meter must outlive the appends.
+    void meterInto(LoudnessMeter* meter) { m_meter = meter; }
+
+    // Multiplies every frame written so far by the gain in place (see applyGain). Returns how
+    // many samples were clipped. Before commit(). Errors: the system's (passedOn), cancelled.
+    [[nodiscard]] Result<std::int64_t> scale(double gainDb, const std::stop_token& stop);
+    // Adds every frame written so far to meter, as the file holds it. Before commit().
+    // Errors: the system's (passedOn), cancelled.
+    [[nodiscard]] Result<Done> measure(LoudnessMeter& meter, const std::stop_token& stop);
+
     // Completes the file and publishes it under the final name without ever replacing what
     // stands there; a name taken meanwhile gives way to the one nextName offers. Returns the
     // path written. Errors: the system's or library's; cannotWriteAudio for a name taken with
@@ -61,6 +75,8 @@ private:
     void discard();
     [[nodiscard]] Result<Done> checkPosition() const;
     [[nodiscard]] Result<Done> writeLengths();
+    [[nodiscard]] Result<Done> meterUpTo(std::int64_t frame);
+    [[nodiscard]] Result<std::int64_t> readFrames(std::int64_t first, std::int64_t count);
 
     QByteArray m_finalPath;
     QByteArray m_tempPath;
@@ -71,6 +87,9 @@ private:
     bool m_copiedInKernel = false;
     bool m_kernelCopyRefused = false;
     std::unique_ptr<float[]> m_silence;
+    LoudnessMeter* m_meter = nullptr;
+    std::int64_t m_metered = 0;        // frames added to m_meter
+    std::unique_ptr<short[]> m_frames; // frames read back, for the meter and the gain
 };
 
 } // namespace corvale

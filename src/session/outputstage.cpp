@@ -2,13 +2,14 @@
 #include "outputstage.h"
 
 #include "audio/audiooutputwriter.h"
-#include "audio/loudnessnormalizer.h"
 #include "colorlabel.h"
 #include "resultbuilder.h"
 #include "reviewwarnings.h"
 #include "runwork.h"
 
 #include <QFile>
+
+#include <cmath>
 
 namespace corvale {
 namespace {
@@ -34,6 +35,29 @@ bool isSplit(const OutputGroup& group) {
     return group.size() == 1 && group.front().stereo.kind == StereoAnalysis::Kind::split;
 }
 
+// The first output's failure to reach the target, or else the reached loudness furthest from
+// it (the two sides of a split file are normalised each on its own).
+struct GroupLoudness {
+    std::optional<QString> failure;
+    std::optional<double> reachedLUFS;
+};
+GroupLoudness loudnessOf(const std::vector<WrittenOutput>& written) {
+    GroupLoudness group;
+    for (const WrittenOutput& output : written) {
+        if (!output.loudness)
+            continue;
+        const OutputLoudness& loudness = *output.loudness;
+        if (loudness.failure)
+            return {loudness.failure, std::nullopt};
+        if (!loudness.reachedLUFS)
+            continue;
+        const auto off = [&](double lufs) { return std::abs(lufs - loudness.targetLUFS); };
+        if (!group.reachedLUFS || off(*loudness.reachedLUFS) > off(*group.reachedLUFS))
+            group.reachedLUFS = loudness.reachedLUFS;
+    }
+    return group;
+}
+
 struct WriteJob {
     std::vector<SyncPart> parts;
     QString path;
@@ -41,25 +65,6 @@ struct WriteJob {
 };
 
 } // namespace
-
-QString describeNormalizerError(const NormalizerError& error) {
-    using Kind = NormalizerError::Kind;
-    switch (error.kind) {
-    case Kind::ffmpegFailed:
-        return QStringLiteral("ffmpeg stopped with exit status %1").arg(error.exitStatus);
-    case Kind::noMeasurementJSON:
-        return QStringLiteral("ffmpeg reported no loudness measurement");
-    case Kind::jsonParseFailed:
-        return QStringLiteral("the loudness measurement could not be read");
-    case Kind::startFailed:
-        return QStringLiteral("ffmpeg could not be started (%1)").arg(error.detail);
-    case Kind::cancelled:
-        return QStringLiteral("it was cancelled");
-    case Kind::fileSystem:
-        break;
-    }
-    return QStringLiteral("the file could not be replaced (%1)").arg(error.detail);
-}
 
 OutputStage::OutputStage(Context context, RunWork* work, QObject* parent)
     : QObject(parent), m_context(std::move(context)), m_work(work) {}
@@ -106,19 +111,22 @@ void OutputStage::writeGroup(const OutputGroup& group) {
         jobs.push_back(job(std::move(parts), base, QString()));
     }
 
+    OutputOptions options;
+    if (m_context.settings.normalizeLoudness)
+        options.loudnessTargetLUFS = m_context.settings.targetLUFS;
     m_work->offThread(
-        [jobs = std::move(jobs), stop = m_context.stop]() -> Result<QStringList, ItemFailure> {
+        [jobs = std::move(jobs), options, stop = m_context.stop]() -> Result<Written, ItemFailure> {
             const AudioOutputWriter writer;
-            QStringList written;
+            Written written;
             std::optional<ItemFailure> failure;
             for (const WriteJob& job : jobs) {
                 // The right side is not attempted when the left one failed.
-                auto result = writer.write(job.parts, job.path, stop, job.nextName);
+                auto result = writer.writeOutput(job.parts, job.path, options, stop, job.nextName);
                 if (!result) {
                     failure = ItemFailure{RunStep::write, job.path, result.error()};
                     break;
                 }
-                written << result.value();
+                written.push_back(std::move(result.value()));
             }
             // The group's converted files are done with: removing them now, beside the other
             // groups' writing, spares the run's end a long wait on gigabytes of deletes.
@@ -130,61 +138,27 @@ void OutputStage::writeGroup(const OutputGroup& group) {
                 return *failure;
             return written;
         },
-        [this, group](Result<QStringList, ItemFailure> written) {
+        [this, group](Result<Written, ItemFailure> written) {
             if (!written) {
+                // A write cut short by the user's stop leaves nothing and is no fault.
                 if (m_context.stop.stop_requested() || written.error().error.isCancellation())
                     endGroup(group, ItemCancelled{});
                 else
                     endGroup(group, written.error());
                 return;
             }
-            finishGroup(group, written.value());
+            completeGroup(group, written.value());
         });
 }
 
-void OutputStage::finishGroup(const OutputGroup& group, const QStringList& outputs) {
-    if (!m_context.settings.normalizeLoudness || m_context.ffmpegPath.isEmpty()) {
-        completeGroup(group, outputs, std::nullopt);
-        return;
-    }
-    m_context.onStep(group.front().index, ProcessingStatus::Kind::normalizing);
-    normalizeOutputs(outputs, [this, group, outputs](std::optional<QString> error) {
-        completeGroup(group, outputs, error);
-    });
-}
-
-void OutputStage::normalizeOutputs(QStringList files,
-                                   std::function<void(std::optional<QString>)> done) {
-    if (files.isEmpty()) {
-        done(std::nullopt);
-        return;
-    }
-    const QString path = files.takeFirst();
-    const QString temporary = LoudnessNormalizer::temporaryPathFor(path);
-    m_gainTemporaries.insert(temporary);
-    LoudnessNormalizer(m_context.ffmpegPath)
-        .normalize(path, m_context.settings.targetLUFS, m_context.stop, this,
-                   m_work->track<NormalizerResult<Done>>(
-                       [this, files, temporary, done](NormalizerResult<Done> result) {
-                           m_gainTemporaries.remove(temporary);
-                           // The first failure skips the rest of the group's files.
-                           if (result)
-                               normalizeOutputs(files, done);
-                           else
-                               done(describeNormalizerError(result.error()));
-                       }));
-}
-
-void OutputStage::completeGroup(const OutputGroup& group, const QStringList& outputs,
-                                const std::optional<QString>& normalizationError) {
+void OutputStage::completeGroup(const OutputGroup& group, const Written& written) {
+    QStringList outputs;
+    for (const WrittenOutput& output : written)
+        outputs << output.path;
+    const auto [normalizationError, normalizedLUFS] = loudnessOf(written);
     if (m_context.settings.labelEnabled) {
         for (const QString& output : outputs)
             applyColorLabel(output, m_context.settings.labelNumber);
-    }
-    if (normalizationError && m_context.stop.stop_requested()) {
-        // An output whose finishing steps were cut short is not done.
-        endGroup(group, ItemCancelled{});
-        return;
     }
     const QUrl out = QUrl::fromLocalFile(outputs.value(0));
     const std::optional<QUrl> right =
@@ -193,8 +167,7 @@ void OutputStage::completeGroup(const OutputGroup& group, const QStringList& out
         SyncResult result = describeResult(member);
         if (normalizationError)
             result.warnings.append(normalizationWarning(*normalizationError));
-        if (m_context.settings.normalizeLoudness && !normalizationError)
-            result.normalizedLUFS = m_context.settings.targetLUFS;
+        result.normalizedLUFS = normalizedLUFS;
         result.outputURL = out;
         result.outputURLRight = right;
         if (group.size() >= 2)
@@ -214,12 +187,6 @@ void OutputStage::groupEnded(const OutputGroup& group) {
     emit groupDone(int(group.size()));
     if (--m_pending == 0)
         emit finished();
-}
-
-void OutputStage::removeUnfinished() {
-    for (const QString& temporary : std::as_const(m_gainTemporaries))
-        QFile::remove(temporary);
-    m_gainTemporaries.clear();
 }
 
 } // namespace corvale

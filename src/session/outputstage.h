@@ -8,32 +8,29 @@
 
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QUrl>
 
-#include <functional>
 #include <memory>
-#include <optional>
 #include <stop_token>
+#include <vector>
 
 namespace corvale {
 
 class RunWork;
-struct NormalizerError;
+struct WrittenOutput;
 
 // What became of one input at the output stage.
 using ItemOutcome = std::variant<ItemCancelled, SyncResult, ItemFailure>;
 
-// The end of a run: names, writes, normalises and labels every output group, and reports what
-// became of each member. Groups are written concurrently on the pool; names are reserved up
-// front and a name taken meanwhile gives way to the next free one.
+// The end of a run: names, writes (normalising on the way) and labels every output group, and
+// reports what became of each member. Groups are written concurrently on the pool; names are
+// reserved up front and a name taken meanwhile gives way to the next free one.
 class OutputStage : public QObject {
     Q_OBJECT
 public:
     struct Context {
         QString outputFolder;
-        QString ffmpegPath;
         RunSettings settings;
         std::stop_token stop;
         std::shared_ptr<OutputNameReserver> names;
@@ -47,29 +44,21 @@ public:
     // Writes every group; onItem for each member and groupDone(members) follow for each
     // group, then finished().
     void writeAll(const QList<OutputGroup>& groups);
-    // For the way out: removes the temporary files of gain passes still under way.
-    void removeUnfinished();
 
 signals:
     void groupDone(int members);
     void finished();
 
 private:
+    using Written = std::vector<WrittenOutput>;
     void writeGroup(const OutputGroup& group);
-    void finishGroup(const OutputGroup& group, const QStringList& outputs);
-    void normalizeOutputs(QStringList files, std::function<void(std::optional<QString>)> done);
-    void completeGroup(const OutputGroup& group, const QStringList& outputs,
-                       const std::optional<QString>& normalizationError);
+    void completeGroup(const OutputGroup& group, const Written& written);
     void endGroup(const OutputGroup& group, const ItemOutcome& outcome);
     void groupEnded(const OutputGroup& group);
 
     Context m_context;
     RunWork* m_work;
     qsizetype m_pending = 0;
-    QSet<QString> m_gainTemporaries;
 };
-
-// Why a normalisation failed, in words for the review warning.
-[[nodiscard]] QString describeNormalizerError(const NormalizerError& error);
 
 } // namespace corvale

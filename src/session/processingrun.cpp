@@ -305,7 +305,6 @@ void ProcessingRun::startOutputPhase() {
     }
     OutputStage::Context context;
     context.outputFolder = m_request.outputFolder;
-    context.ffmpegPath = m_request.ffmpegPath;
     context.settings = m_request.settings;
     context.stop = m_stop.get_token();
     context.names = m_names;
@@ -371,8 +370,6 @@ bool ProcessingRun::shutdown(int timeoutMs) {
     cancel();
     terminateAllTools(timeoutMs);
     const bool idle = m_work->pool()->waitForDone(timeoutMs);
-    if (m_output)
-        m_output->removeUnfinished();
     if (!m_tempFolder.isEmpty()) {
         std::error_code ec;
         std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);

@@ -252,9 +252,13 @@ TEST_F(ProcessingRunTest, NormalisationAndLabelsFinishEveryOutput) {
     Preferences::setOverride(QStringLiteral("finderLabelNumber"), 2);
     choose(referenceMix(), {writeMono(QStringLiteral("a.wav"), take(0, 1.0, 60.0))});
     ASSERT_TRUE(runToEnd());
-    EXPECT_EQ(resultOf(0).normalizedLUFS, -16.0);
-    EXPECT_TRUE(statusText(item(0).status()).endsWith(QStringLiteral(" · Normalized to -16 LUFS")));
+    // The figure reported is the one the published file has.
     const QString output = resultOf(0).outputURL.toLocalFile();
+    ASSERT_TRUE(resultOf(0).normalizedLUFS.has_value());
+    EXPECT_NEAR(*resultOf(0).normalizedLUFS, -16.0, 0.5);
+    EXPECT_NEAR(*resultOf(0).normalizedLUFS, ffmpegLoudness(output, FFmpegLoudness::ebur128), 0.1);
+    EXPECT_NEAR(ffmpegLoudness(output, FFmpegLoudness::loudnorm), -16.0, 0.5);
+    EXPECT_TRUE(statusText(item(0).status()).endsWith(QStringLiteral(" · Normalized to -16 LUFS")));
     const QString label = colorLabelOf(output);
     if (!label.isEmpty()) { // file systems without extended attributes keep no label
         EXPECT_EQ(label, QStringLiteral("Green"));

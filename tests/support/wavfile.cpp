@@ -3,6 +3,9 @@
 #include "testenv.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <limits>
 
 #include <sndfile.h>
 
@@ -47,6 +50,32 @@ bool encodeWithFFmpeg(const QString& wavPath, const QString& outputPath,
     args << outputPath;
     p.start(realFFmpeg(), args);
     return p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+double ffmpegLoudness(const QString& path, FFmpegLoudness filter) {
+    const bool loudnorm = filter == FFmpegLoudness::loudnorm;
+    QProcess p;
+    p.start(realFFmpeg(), {"-hide_banner", "-nostats", "-i", path, "-af",
+                           loudnorm ? "loudnorm=print_format=json"
+                                    : "ebur128=metadata=1,ametadata=mode=print:"
+                                      "key=lavfi.r128.I:file=/dev/stdout",
+                           "-f", "null", "-"});
+    if (!p.waitForFinished(600000) || p.exitCode() != 0)
+        return std::numeric_limits<double>::quiet_NaN();
+    // loudnorm's report ends its log; the ebur128 filter's running figure is final on its
+    // last frame.
+    const QString text =
+        QString::fromUtf8(loudnorm ? p.readAllStandardError() : p.readAllStandardOutput());
+    const QRegularExpression pattern(loudnorm ? QStringLiteral("\"input_i\" : \"([^\"]+)\"")
+                                              : QStringLiteral("lavfi.r128.I=(\\S+)"));
+    QString figure;
+    for (auto it = pattern.globalMatch(text); it.hasNext();)
+        figure = it.next().captured(1);
+    if (figure == QStringLiteral("-inf") || figure == QStringLiteral("-70.000"))
+        return -std::numeric_limits<double>::infinity();
+    bool ok = false;
+    const double lufs = figure.toDouble(&ok);
+    return ok ? lufs : std::numeric_limits<double>::quiet_NaN();
 }
 
 } // namespace corvale::test

@@ -26,4 +26,9 @@ struct WavContents {
 bool encodeWithFFmpeg(const QString& wavPath, const QString& outputPath,
                       const QStringList& extraArgs = {});
 
+// A file's integrated loudness (LUFS) as the real ffmpeg measures it: loudnorm's input_i, or
+// the ebur128 filter's final I. -infinity for silence; NaN when ffmpeg gave no figure.
+enum class FFmpegLoudness { loudnorm, ebur128 };
+[[nodiscard]] double ffmpegLoudness(const QString& path, FFmpegLoudness filter);
+
 } // namespace corvale::test

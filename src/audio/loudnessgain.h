@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The plain gain that brings an output to a loudness target.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace corvale {
+
+// An output this close to its target (in LU, the difference itself included) is left as
+// written: a gain that small is not worth a pass over the file.
+constexpr double kLoudnessToleranceLU = 0.5;
+
+// The gain in dB that takes measured to target, or nothing when it is within
+// kLoudnessToleranceLU. Both in LUFS; a measurement that is not finite (silence) gives nothing.
+[[nodiscard]] std::optional<double> gainToTarget(double measuredLUFS, double targetLUFS);
+
+// Multiplies 16-bit samples by the gain in place, rounding to the nearest value and clipping to
+// -32768 ... 32767 as ffmpeg's volume filter does. Returns how many samples were clipped.
+std::int64_t applyGain(std::span<short> samples, double gainDb);
+
+} // namespace corvale
