@@ -566,3 +566,23 @@ TEST(ExitCode, CountsFailuresAboveReviews) {
     report.outcome = RunOutcome::completedWithFailures;
     EXPECT_EQ(cli::exitCodeFor(report), cli::exitFailed);
 }
+
+TEST_F(CorvaleSync, ASparseVoiceThatIsThereIsPlacedNotCalledNotFound) {
+    const auto voices = demo::conversation(2, 360.0, kRate, 8);
+    ASSERT_TRUE(writeWav(path("call.wav"), demo::mix(voices, 0.7f), 1, kRate));
+    // Three short utterances in six minutes, the rest of the track silent.
+    const std::int64_t start = 3 * kRate + 417;
+    std::vector<float> sparse = demo::excerpt(voices[1], start, 350 * kRate);
+    for (std::size_t i = 0; i < sparse.size(); ++i) {
+        const double t = double(i) / kRate;
+        const bool speaks = (t > 60 && t < 66) || (t > 170 && t < 176) || (t > 290 && t < 296);
+        if (!speaks)
+            sparse[i] = 0.0f;
+    }
+    ASSERT_TRUE(writeWav(path("sparse.wav"), sparse, 1, kRate));
+    const Outcome outcome = run({QStringLiteral("--json"), path("call.wav"), path("sparse.wav")});
+    const QJsonObject file = jsonOf(outcome)[QStringLiteral("files")][0].toObject();
+    EXPECT_NE(file[QStringLiteral("verdict")], QStringLiteral("notFound"))
+        << warningCodes(file).join(' ').toStdString();
+    EXPECT_NEAR(file[QStringLiteral("offsetSeconds")].toDouble(), double(start) / kRate, 0.001);
+}
