@@ -514,7 +514,9 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
                                *result.quietMap, stop);
     if (!fine)
         return fine.error();
-    if (!fine.value() || fine.value()->fit.windowsClear < kFineVerdictWindows) {
+    // A reference too short to hold anywhere else to compare with gives no margin at all.
+    const bool abstains = !fine.value() || fine.value()->fit.windowsClear < kFineVerdictWindows;
+    if (abstains && placement.match->runnerUp > 0.0) {
         auto bySearch = placedBySearch(engine, reference, query.value(), queryStart, found,
                                        placement.match->margin(), stop);
         if (!bySearch)
