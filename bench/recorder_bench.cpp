@@ -10,12 +10,18 @@
 //    beyond that shows as "lost". A row passes when p95 <= 1 ms, max <= 2 ms and nothing is
 //    lost, or when it carries a warning.
 //
-//   recorder_bench [WORKDIR] [--cost-only]
+// 3. Stereo (--stereo-only): the stereo check's figures on one voice over XY and AB pairs and
+//    on two voices with bleed.
+//
+//   recorder_bench [WORKDIR] [--cost-only | --margins-only | --stereo-only]
 #include "audio/audiooutputwriter.h"
 #include "benchsupport.h"
 #include "session/trackanalysis.h"
+#include "support/speechgen.h"
+#include "support/stereopair.h"
 #include "support/wavfile.h"
 #include "sync/lagmeter.h"
+#include "sync/syncengine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,6 +172,43 @@ void peakMargins() {
     });
 }
 
+// The stereo check's figures on generated pairs: one voice on XY and AB microphones, two voices
+// with bleed (each channel with its own colour and noise).
+void stereoRelations() {
+    std::printf("stereo: pair, rate, peak correlation, lag ms, envelope correlation, verdict\n");
+    for (const double rate : {16000.0, 48000.0}) {
+        const auto show = [&](const char* name, const test::StereoPair& pair) {
+            const ChannelRelation r = relateChannels(pair.left, pair.right, rate);
+            const StereoAnalysis v = stereoVerdict(pair.left, pair.right, rate);
+            std::printf("  %-24s %5.0f  %.3f  %+.3f  %+.3f  %s\n", name, rate, r.peakCorrelation,
+                        r.peakLagSeconds * 1e3, r.envelopeCorrelation,
+                        v.kind == StereoAnalysis::Kind::split ? "split" : "one");
+        };
+        for (std::uint32_t seed : {1u, 2u}) {
+            const auto voice = test::speechLike(30, rate, seed);
+            for (const double ms : {0.0, 0.2, 0.5, 1.0}) {
+                char name[40];
+                std::snprintf(name, sizeof name, "one voice %.1f ms #%u", ms, seed);
+                show(name, test::oneVoicePair(voice, rate, ms, seed * 10));
+            }
+            const auto talk = demo::conversation(2, 30, rate, seed);
+            const auto a = test::speechLike(30, rate, seed + 7);
+            const auto b = test::speechLike(30, rate, seed + 8);
+            for (const float bleed : {0.1f, 0.2f, 0.3f}) {
+                for (const double ms : {0.0, 0.5, 3.0}) {
+                    char name[40];
+                    std::snprintf(name, sizeof name, "turns %.0f%% %.1f ms #%u", bleed * 100, ms,
+                                  seed);
+                    show(name, test::twoVoicePair(talk[0], talk[1], rate, bleed, ms, seed * 10));
+                    std::snprintf(name, sizeof name, "overlap %.0f%% %.1f ms #%u", bleed * 100, ms,
+                                  seed);
+                    show(name, test::twoVoicePair(a, b, rate, bleed, ms, seed * 10));
+                }
+            }
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -175,6 +218,10 @@ int main(int argc, char** argv) {
     QTemporaryDir temporary;
     const QString work = args.isEmpty() ? temporary.path() : args.front();
     QDir().mkpath(work);
+    if (args.removeAll(QStringLiteral("--stereo-only")) > 0) {
+        stereoRelations();
+        return 0;
+    }
     peakMargins();
     if (args.removeAll(QStringLiteral("--margins-only")) > 0)
         return 0;

@@ -198,7 +198,7 @@ Result<StereoAnalysis> analyzeStereo(const SyncEngine& engine, const QString& pa
     std::vector<float> left(n), right(n);
     reader.extractChannel(0, left.data());
     reader.extractChannel(1, right.data());
-    return stereoVerdict(left, right);
+    return stereoVerdict(left, right, engine.sampleRate());
 }
 
 } // namespace corvale

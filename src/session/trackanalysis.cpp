@@ -18,6 +18,9 @@ constexpr double kRadiusWithDrift = 0.5;
 constexpr double kRadiusWithoutDrift = 1.45;
 constexpr double kQuerySeconds = 8.0;
 constexpr double kPlacementAgreementSeconds = 0.002;
+// The search's lag is good to about a sample of its 4–5 kHz rate; the query is measured again
+// at the full rate within this of it.
+constexpr double kRefineSeconds = 0.01;
 constexpr double kWarpSlope = 150e-6; // below this a clock smears the peak by under 1.2 ms
 // A line through windows spanning less than this takes its neighbour's slope.
 constexpr double kFreeSlopeSeconds = 30.0;
@@ -42,6 +45,16 @@ std::int64_t quietPlaceBetween(double from, double to, const std::vector<bool>& 
             best = k;
     }
     return best < 0 ? middle : best * window;
+}
+
+// The reference as the fine stage reads it: a stereo reference of two voices as their sum.
+WindowReader::Mix referenceMix(const SyncEngine& engine, const FineReference& reference) {
+    if (reference.stereo) {
+        if (auto checked = analyzeStereo(engine, reference.wav);
+            checked && checked.value().kind == StereoAnalysis::Kind::split)
+            return WindowReader::Mix::sumOfFirstTwo;
+    }
+    return WindowReader::Mix::channel;
 }
 
 double fitLagAt(const ClockFit& fit, double t) {
@@ -167,12 +180,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         std::llround((drift.driftApplied ? kRadiusWithDrift : kRadiusWithoutDrift) * rate));
     const std::int64_t windowFrames = window / hop;
 
-    WindowReader::Mix referenceMix = WindowReader::Mix::channel;
-    if (reference.stereo) {
-        if (auto checked = analyzeStereo(engine, reference.wav);
-            checked && checked.value().kind == StereoAnalysis::Kind::split)
-            referenceMix = WindowReader::Mix::sumOfFirstTwo;
-    }
+    const WindowReader::Mix referenceMix = corvale::referenceMix(engine, reference);
     WindowReader referenceReader;
     if (auto r = referenceReader.open(reference.wav, referenceMix, 0, window + 2 * radius); !r)
         return r.error();
@@ -384,6 +392,46 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
 
 namespace {
 
+// The place the search found, refined to the sample on the whole query, as the clock of a file
+// the fine stage could not check: one line at the reference's rate (too little speech to
+// measure another). Confirmed when the search's margin is clear; none when the query does
+// not show a clear peak within kPlacementAgreementSeconds of the search's lag.
+Result<std::optional<FineAlignment>> placedBySearch(const SyncEngine& engine,
+                                                    const FineReference& reference,
+                                                    std::span<const float> query,
+                                                    std::int64_t queryStart, double found,
+                                                    double margin, const std::stop_token& stop) {
+    const double rate = engine.sampleRate();
+    const auto radius = std::int64_t(std::ceil(kRefineSeconds * rate));
+    WindowReader referenceReader;
+    const auto length = std::int64_t(query.size()) + 2 * radius;
+    if (auto r = referenceReader.open(reference.wav, referenceMix(engine, reference), 0, length);
+        !r)
+        return r.error();
+    const std::int64_t from = std::max<std::int64_t>(0, queryStart + std::llround(found) - radius);
+    const std::int64_t to = std::min(from + length, referenceReader.frames());
+    if (to - from < std::int64_t(query.size()) || stop.stop_requested())
+        return std::optional<FineAlignment>{};
+    auto ref = referenceReader.read(from, to - from);
+    if (!ref)
+        return ref.error();
+    LagMeter meter(rate);
+    const auto m = meter.measure(ref.value(), from, query, queryStart);
+    if (!m || !hasClearPeak(*m) ||
+        std::abs(m->lagSamples - found) > kPlacementAgreementSeconds * rate)
+        return std::optional<FineAlignment>{};
+    FineAlignment placed;
+    placed.sampleRate = rate;
+    placed.placedBySearch = true;
+    placed.fit.segments = {ClockSegment{0, m->lagSamples, 0.0}};
+    placed.fit.windowsClear = 1;
+    placed.fit.windowsAgreeing = 1;
+    placed.fit.usable = true;
+    placed.fit.confident = margin >= kClearPlacementMargin;
+    placed.listenAtSeconds = std::max(0.0, (m->trackSample + m->lagSamples) / rate);
+    return std::optional<FineAlignment>{std::move(placed)};
+}
+
 // The whole-reference search for a file the envelopes place weakly; moves result to the place
 // found when the fine stage agrees there.
 Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QString& wav,
@@ -467,6 +515,27 @@ Result<WaveformPlacement> placeByWaveform(const SyncEngine& engine, const QStrin
                                *result.quietMap, stop);
     if (!fine)
         return fine.error();
+    // A reference too short to hold anywhere else to compare with gives no margin at all.
+    const bool abstains = !fine.value() || fine.value()->fit.windowsClear < kFineVerdictWindows;
+    if (abstains && placement.match->runnerUp > 0.0) {
+        auto bySearch = placedBySearch(engine, reference, query.value(), queryStart, found,
+                                       placement.match->margin(), stop);
+        if (!bySearch)
+            return bySearch.error();
+        if (!bySearch.value())
+            return placement;
+        FineAlignment& placed = *bySearch.value();
+        if (fine.value())
+            placed.fit.windowsMeasured = fine.value()->fit.windowsMeasured;
+        offset.confidenceBand =
+            placed.fit.confident ? ConfidenceBand::high : ConfidenceBand::medium;
+        result.offset = offset;
+        result.drift = drift;
+        result.fine = std::move(bySearch.value());
+        placement.verdict = WaveformPlacement::Verdict::placed;
+        placement.listenAtSeconds = result.fine->listenAtSeconds;
+        return placement;
+    }
     if (!confident(fine.value()) ||
         std::abs(fitLagAt(fine.value()->fit, centre) - found) > agreement)
         return placement;

@@ -87,7 +87,10 @@ struct TrackAnalysisResult {
 // searched for in the whole reference (once more on the reference's clock when the fine stage
 // measured one at least 150 ppm off), and a peak standing kPlacementMargin times above the
 // rest moves the file there when the fine stage, run again at that place, agrees with it
-// within 2 ms. A placed or confirmed file's offset band becomes high.
+// within 2 ms. When the fine stage there has too little speech for a verdict (fewer than
+// kFineVerdictWindows clear windows), the search's place, measured again on the query to the
+// sample, stands on its own (placedBySearch); below kClearPlacementMargin with a warning.
+// A placed or confirmed file's offset band becomes high (medium for that warning).
 [[nodiscard]] Result<TrackAnalysisResult>
 analyzeTrack(const SyncEngine& engine, const QString& wav, bool stereo,
              const std::vector<float>& referenceEnvelope, std::stop_token stop,

@@ -60,6 +60,14 @@ struct WaveformPlacement {
 // both.
 inline constexpr double kPlacementMargin = 2.0;
 
+// A place found this clearly stands without the fine stage's check when the file holds too
+// little speech for one (its windows abstain): impostors reached 1.23 and clips that belong
+// there 2.9–21, the short clips with 2–4 s of speech among them 3.4 and 5.2. Between
+// kPlacementMargin and this the file is still placed by the search, with a review warning.
+inline constexpr double kClearPlacementMargin = 3.0;
+// Fewer windows with a clear peak than this and the fine stage has no verdict of its own.
+inline constexpr int kFineVerdictWindows = 3;
+
 // Files shorter than this always get the search: below it the envelopes' 30 s segments
 // overlap, so their cross-check is no independent evidence.
 inline constexpr double kLongFileSeconds = 360.0;

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "syncengine.h"
 
+#include "bandlimit.h"
 #include "driftrules.h"
 #include "envelope.h"
+#include "fft.h"
 #include "vectorops.h"
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 
 namespace corvale {
 namespace {
@@ -212,7 +215,99 @@ DriftAnalysis SyncEngine::analyzeDriftFromEnvelopes(std::span<const float> refer
     return std::move(corrected.result);
 }
 
-StereoAnalysis stereoVerdict(std::span<const float> left, std::span<const float> right) {
+namespace {
+
+constexpr double kStereoBlockSeconds = 0.1;
+constexpr double kStereoLowHz = 200.0;
+constexpr double kStereoHighHz = 4000.0;
+
+double pearson(std::span<const double> a, std::span<const double> b) {
+    const auto n = double(a.size());
+    double ma = 0.0, mb = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ma += a[i];
+        mb += b[i];
+    }
+    ma /= n;
+    mb /= n;
+    double ab = 0.0, aa = 0.0, bb = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ab += (a[i] - ma) * (b[i] - mb);
+        aa += (a[i] - ma) * (a[i] - ma);
+        bb += (b[i] - mb) * (b[i] - mb);
+    }
+    return aa > 0.0 && bb > 0.0 ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
+} // namespace
+
+ChannelRelation relateChannels(std::span<const float> left, std::span<const float> right,
+                               double sampleRate) {
+    const std::size_t n = std::min(left.size(), right.size());
+    const auto maxLag = static_cast<std::size_t>(std::ceil(kStereoMaxLagSeconds * sampleRate));
+    const auto hop =
+        std::max<std::size_t>(1, std::size_t(std::lround(kStereoBlockSeconds * sampleRate)));
+    // Room for the lags on either side keeps the blocks' circular correlation linear there.
+    const Fft fft(hop + maxLag + 1);
+    const std::size_t size = fft.size();
+    std::vector<float> weights(size / 2 + 1);
+    const double high = std::min(kStereoHighHz, 0.45 * sampleRate);
+    for (std::size_t k = 0; k < weights.size(); ++k)
+        weights[k] = float(bandWeight(double(k) * sampleRate / double(size), kStereoLowHz, high));
+
+    std::vector<std::complex<float>> block(size), cross(size);
+    std::vector<double> leftLevels, rightLevels;
+    double leftEnergy = 0.0, rightEnergy = 0.0;
+    for (std::size_t start = 0; start < n; start += hop) {
+        const std::size_t count = std::min(hop, n - start);
+        // Both real channels in one transform: left as the real part, right as the imaginary.
+        std::fill(block.begin(), block.end(), std::complex<float>{});
+        for (std::size_t i = 0; i < count; ++i)
+            block[i] = {left[start + i], right[start + i]};
+        fft.forward(block);
+        double le = 0.0, re = 0.0;
+        for (std::size_t k = 0; k <= size / 2; ++k) {
+            const std::complex<float> z = block[k];
+            const std::complex<float> zc = std::conj(block[(size - k) % size]);
+            const std::complex<float> l = 0.5f * (z + zc);
+            const std::complex<float> r = std::complex<float>(0.0f, -0.5f) * (z - zc);
+            const float w = weights[k];
+            const std::complex<float> c = w * std::conj(l) * r;
+            cross[k] += c;
+            if (k != 0 && k != size / 2)
+                cross[size - k] += std::conj(c);
+            const double twice = (k != 0 && k != size / 2) ? 2.0 : 1.0;
+            le += twice * w * std::norm(l);
+            re += twice * w * std::norm(r);
+        }
+        leftEnergy += le;
+        rightEnergy += re;
+        leftLevels.push_back(std::sqrt(le));
+        rightLevels.push_back(std::sqrt(re));
+    }
+    ChannelRelation relation;
+    relation.blocks = std::int64_t(leftLevels.size());
+    if (leftEnergy <= 0.0 || rightEnergy <= 0.0)
+        return relation;
+    fft.inverse(cross);
+    // The unscaled inverse and Parseval scale the sums and the energies alike by size.
+    const double norm = std::sqrt(leftEnergy * rightEnergy);
+    for (std::size_t m = 0; m <= maxLag; ++m) {
+        for (const std::size_t at : {m, (size - m) % size}) {
+            const double c = std::abs(double(cross[at].real())) / norm;
+            if (c > relation.peakCorrelation) {
+                relation.peakCorrelation = c;
+                const double lag = at == m ? double(m) : -double(m);
+                relation.peakLagSeconds = lag / sampleRate;
+            }
+        }
+    }
+    relation.envelopeCorrelation = pearson(leftLevels, rightLevels);
+    return relation;
+}
+
+StereoAnalysis stereoVerdict(std::span<const float> left, std::span<const float> right,
+                             double sampleRate) {
     const std::size_t n = std::min(left.size(), right.size());
     if (n == 0)
         return StereoAnalysis::monoOrIdentical();
@@ -230,7 +325,13 @@ StereoAnalysis stereoVerdict(std::span<const float> left, std::span<const float>
         return StereoAnalysis::monoOrIdentical();
     const float cross = vec::dotProduct(left.data(), right.data(), n);
     const float c = std::abs(cross / std::sqrt(leftSquares * rightSquares));
-    return c < 0.98f ? StereoAnalysis::split() : StereoAnalysis::monoOrIdentical();
+    if (c >= 0.98f)
+        return StereoAnalysis::monoOrIdentical();
+    const ChannelRelation relation = relateChannels(left.first(n), right.first(n), sampleRate);
+    const bool oneVoice = relation.blocks >= kStereoMinBlocks &&
+                          relation.peakCorrelation >= kOneVoicePeak &&
+                          relation.envelopeCorrelation >= kOneVoiceEnvelope;
+    return oneVoice ? StereoAnalysis::monoOrIdentical() : StereoAnalysis::split();
 }
 
 } // namespace corvale

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <random>
 
 using namespace corvale;
 using namespace corvale::test;
@@ -402,6 +403,39 @@ TEST_F(CorvaleSync, ShortClipsAreFoundInTheWholeReferenceAndStrangersNowhere) {
         EXPECT_EQ(file[QStringLiteral("verdict")].toString(), QStringLiteral("notFound"));
     }
     EXPECT_EQ(outcome.exitCode, 3);
+}
+
+TEST_F(CorvaleSync, AClipWithLittleSpeechIsPlacedByAClearSearch) {
+    // 20 s of room noise around 3 s of the conversation: too little speech for the fine
+    // stage's windows to say anything, but one clear place in the whole reference.
+    const auto voices = demo::conversation(3, 600.0, kRate, 41);
+    const auto reference = demo::mix(voices, 0.5f);
+    constexpr double kAt = 377.0;
+    std::mt19937 random(43);
+    std::normal_distribution<float> room(0.0f, 0.003f);
+    std::vector<float> clip(20 * kRate);
+    for (float& x : clip)
+        x = room(random);
+    for (std::int64_t i = 6 * kRate; i < 9 * kRate; ++i)
+        clip[std::size_t(i)] += reference[std::size_t(std::int64_t(kAt * kRate) + i)];
+    ASSERT_TRUE(writeWav(path("call.wav"), reference, 1, kRate));
+    ASSERT_TRUE(writeWav(path("clip.wav"), clip, 1, kRate));
+    const Outcome outcome = run({QStringLiteral("--json"), QStringLiteral("-o"), path("out"),
+                                 path("call.wav"), path("clip.wav")});
+    const QJsonObject file = QJsonDocument::fromJson(outcome.out.toUtf8())
+                                 .object()[QStringLiteral("files")]
+                                 .toArray()[0]
+                                 .toObject();
+    EXPECT_EQ(file[QStringLiteral("placedBy")], QStringLiteral("waveform"));
+    EXPECT_GE(
+        file[QStringLiteral("waveformSearch")].toObject()[QStringLiteral("margin")].toDouble(),
+        3.0);
+    // What the writer follows.
+    EXPECT_NEAR(file[QStringLiteral("fine")].toObject()[QStringLiteral("offsetSamples")].toDouble(),
+                kAt * kRate, 0.002 * kRate);
+    EXPECT_TRUE(file[QStringLiteral("warnings")].toArray().isEmpty())
+        << QJsonDocument(file).toJson().toStdString();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err.toStdString();
 }
 
 TEST_F(CorvaleSync, AClipWhoseLoudestPartTheReferenceHoldsTwiceIsFlagged) {

@@ -2,6 +2,7 @@
 #include "sessionfixture.h"
 
 #include "session/colorlabel.h"
+#include "support/stereopair.h"
 
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -102,6 +103,23 @@ TEST_F(ProcessingRunTest, MixedSessionWritesAlignedMergedAndSplitOutputs) {
     EXPECT_EQ(readMono(out.filePath("ref.wav"), &rate).size(), std::size_t(frames(kLength)));
     EXPECT_EQ(rate, kRate);
     EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+// A field recorder's spaced pair: one voice, the right microphone 0.5 ms later, each capsule
+// with its own colour and noise. One person, one output.
+TEST_F(ProcessingRunTest, OneVoiceOnASpacedPairGivesOneOutput) {
+    const QString reference = referenceMix();
+    const auto pair = oneVoicePair(take(1, 4.0, 60.0), kRate, 0.5, 3);
+    choose(reference, {writeStereo(QStringLiteral("Field.wav"), pair.left, pair.right)});
+    ASSERT_TRUE(runToEnd());
+
+    const QDir out(outputDir());
+    EXPECT_FALSE(resultOf(0).outputURLRight.has_value());
+    EXPECT_EQ(resultOf(0).outputURL.toLocalFile(), out.filePath("Field-synced.wav"));
+    EXPECT_EQ(out.entryList(QDir::Files), QStringList{"Field-synced.wav"});
+    EXPECT_NEAR(resultOf(0).offsetSeconds, 4.0, 1e-4);
+    const std::vector<float> written = readMono(out.filePath("Field-synced.wav"));
+    EXPECT_GT(correlation(written, m_voices[1], frames(10), frames(40)), 0.9);
 }
 
 TEST_F(ProcessingRunTest, MonoWavReferenceIsNotCopied) {

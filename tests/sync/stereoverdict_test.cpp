@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "demo/speechgen.h"
 #include "support/speechgen.h"
+#include "support/stereopair.h"
 #include "sync/syncengine.h"
 
 #include <gtest/gtest.h>
@@ -20,22 +22,22 @@ std::vector<float> negated(std::vector<float> v) {
 
 TEST(StereoVerdict, IdenticalOrOppositeChannelsAreOneSignal) {
     const auto voice = test::speechLike(30, kRate, 1);
-    EXPECT_EQ(stereoVerdict(voice, voice), StereoAnalysis::monoOrIdentical());
-    EXPECT_EQ(stereoVerdict(voice, negated(voice)), StereoAnalysis::monoOrIdentical());
+    EXPECT_EQ(stereoVerdict(voice, voice, kRate), StereoAnalysis::monoOrIdentical());
+    EXPECT_EQ(stereoVerdict(voice, negated(voice), kRate), StereoAnalysis::monoOrIdentical());
 }
 
 TEST(StereoVerdict, TwoDifferentVoicesAreSplit) {
     const auto a = test::speechLike(30, kRate, 1);
     const auto b = test::speechLike(30, kRate, 2);
-    EXPECT_EQ(stereoVerdict(a, b), StereoAnalysis::split());
+    EXPECT_EQ(stereoVerdict(a, b, kRate), StereoAnalysis::split());
 }
 
 TEST(StereoVerdict, OneSilentSideSelectsTheOther) {
     const auto voice = test::speechLike(30, kRate, 3);
     const std::vector<float> silence(voice.size(), 0.0f);
-    EXPECT_EQ(stereoVerdict(voice, silence), StereoAnalysis::singleChannelOf(0));
-    EXPECT_EQ(stereoVerdict(silence, voice), StereoAnalysis::singleChannelOf(1));
-    EXPECT_EQ(stereoVerdict(silence, silence), StereoAnalysis::monoOrIdentical());
+    EXPECT_EQ(stereoVerdict(voice, silence, kRate), StereoAnalysis::singleChannelOf(0));
+    EXPECT_EQ(stereoVerdict(silence, voice, kRate), StereoAnalysis::singleChannelOf(1));
+    EXPECT_EQ(stereoVerdict(silence, silence, kRate), StereoAnalysis::monoOrIdentical());
     EXPECT_EQ(StereoAnalysis::singleChannelOf(1).analysisChannel(), 1);
 }
 
@@ -45,11 +47,39 @@ TEST(StereoVerdict, AnRMSOfExactlyOneHundredthCarriesSignal) {
     const std::vector<float> atLimit(32, 0.01f);
     const std::vector<float> below(32, 0.0099f);
     const std::vector<float> silence(32, 0.0f);
-    EXPECT_EQ(stereoVerdict(atLimit, silence), StereoAnalysis::singleChannelOf(0));
-    EXPECT_EQ(stereoVerdict(below, silence), StereoAnalysis::monoOrIdentical());
-    EXPECT_EQ(stereoVerdict(silence, atLimit), StereoAnalysis::singleChannelOf(1));
+    EXPECT_EQ(stereoVerdict(atLimit, silence, kRate), StereoAnalysis::singleChannelOf(0));
+    EXPECT_EQ(stereoVerdict(below, silence, kRate), StereoAnalysis::monoOrIdentical());
+    EXPECT_EQ(stereoVerdict(silence, atLimit, kRate), StereoAnalysis::singleChannelOf(1));
 }
 
 TEST(StereoVerdict, NothingToCompareIsMono) {
-    EXPECT_EQ(stereoVerdict({}, {}), StereoAnalysis::monoOrIdentical());
+    EXPECT_EQ(stereoVerdict({}, {}, kRate), StereoAnalysis::monoOrIdentical());
+}
+
+// Two microphones a few centimetres apart, each with its own colour and noise: the right one
+// hears the voice up to 1 ms later, so the channels barely match sample for sample.
+TEST(StereoVerdict, OneVoiceOnCoincidentOrSpacedMicrophonesIsOneSignal) {
+    constexpr double rate = 16000;
+    const auto voice = test::speechLike(30, rate, 5);
+    for (const double ms : {0.0, 0.2, 0.5, 1.0}) {
+        const auto pair = test::oneVoicePair(voice, rate, ms, 11);
+        EXPECT_EQ(stereoVerdict(pair.left, pair.right, rate), StereoAnalysis::monoOrIdentical())
+            << ms << " ms";
+        EXPECT_EQ(stereoVerdict(pair.left, negated(pair.right), rate),
+                  StereoAnalysis::monoOrIdentical())
+            << ms << " ms, one capsule wired backwards";
+    }
+}
+
+TEST(StereoVerdict, TwoVoicesWithBleedStaySplit) {
+    constexpr double rate = 16000;
+    const auto talk = demo::conversation(2, 30, rate, 6);
+    const auto a = test::speechLike(30, rate, 7);
+    const auto b = test::speechLike(30, rate, 8);
+    for (const double ms : {0.0, 0.5}) {
+        const auto turns = test::twoVoicePair(talk[0], talk[1], rate, 0.3f, ms, 21);
+        EXPECT_EQ(stereoVerdict(turns.left, turns.right, rate), StereoAnalysis::split()) << ms;
+        const auto over = test::twoVoicePair(a, b, rate, 0.3f, ms, 21);
+        EXPECT_EQ(stereoVerdict(over.left, over.right, rate), StereoAnalysis::split()) << ms;
+    }
 }
