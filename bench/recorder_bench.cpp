@@ -4,11 +4,7 @@
 // 1. Cost: the fine stage on a one-hour 48 kHz track (the reference from 7.25 s on, dropping
 //    60 ms at 20:00 and 120 ms at 41:00): analyzeTrack with the fine stage minus without it,
 //    best of three.
-// 2. Precision (16 kHz, in process): dropped and inserted blocks, rate changes, a sparse
-//    speaker, short clips with little speech, a codec-and-reverb reference. Each output is
-//    compared with the truth every 2 s (1 s of it, plain cross-correlation ±4 ms); a stretch
-//    beyond that shows as "lost". A row passes when p95 <= 1 ms, max <= 2 ms and nothing is
-//    lost, or when it carries a warning.
+// 2. Precision: see recordertruth_bench, which runs the whole corvale-sync on these cases.
 //
 // 3. Stereo (--stereo-only): the stereo check's figures on one voice over XY and AB pairs and
 //    on two voices with bleed.
