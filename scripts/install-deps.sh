@@ -3,7 +3,7 @@
 # Idempotent and quiet when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev
-          libsndfile1-dev libsoxr-dev libebur128-dev ffmpeg libgtest-dev gstreamer1.0-plugins-good xvfb xauth
+          libsndfile1-dev libsoxr-dev libebur128-dev libfftw3-dev ffmpeg libgtest-dev gstreamer1.0-plugins-good xvfb xauth
           desktop-file-utils xdg-utils)
 missing=()
 for p in "${packages[@]}"; do

@@ -115,6 +115,23 @@ QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses) {
     return groups;
 }
 
+QList<bool> standsAlone(const QList<QUrl>& inputs, bool renameForDropbox) {
+    // A merge needs six shared leading characters of the base names, and every output name
+    // (merged, split, numbered) starts with a prefix of a member's name: two shared characters
+    // cover both. A name shorter than two characters is compared as far as it goes.
+    QStringList keys;
+    for (const QUrl& input : inputs)
+        keys << dropboxBaseName(input, renameForDropbox).toLower().left(2);
+    QList<bool> alone;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        bool clear = !keys[i].isEmpty();
+        for (qsizetype j = 0; clear && j < keys.size(); ++j)
+            clear = j == i || !(keys[i].startsWith(keys[j]) || keys[j].startsWith(keys[i]));
+        alone << clear;
+    }
+    return alone;
+}
+
 QSet<QString> OutputNameReserver::reserved() const {
     QMutexLocker lock(&m_mutex);
     return m_reserved;

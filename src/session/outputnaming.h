@@ -27,6 +27,13 @@ using OutputGroup = QList<ItemAnalysis>;
 // then the single files in file order.
 [[nodiscard]] QList<OutputGroup> groupAnalyses(const QList<ItemAnalysis>& analyses);
 
+// For each input, whether its output is certain to be a group of its own with a name no other
+// output can take, whatever the analyses find: such a file may be written as soon as it is
+// analysed. Decided on names alone and conservatively: no other input's output name shares
+// its first two characters (compared case-insensitively), so it can neither be merged with
+// another file nor take a name another output would have taken first.
+[[nodiscard]] QList<bool> standsAlone(const QList<QUrl>& inputs, bool renameForDropbox);
+
 // Hands out output names that neither exist (anything at the path counts, a dangling link
 // included) nor were handed out before in this run. Safe to call from any thread, so that a
 // writer whose name was taken meanwhile can ask for the next one.

@@ -69,14 +69,27 @@ struct WriteJob {
 OutputStage::OutputStage(Context context, RunWork* work, QObject* parent)
     : QObject(parent), m_context(std::move(context)), m_work(work) {}
 
+void OutputStage::write(const OutputGroup& group) {
+    ++m_pending;
+    writeGroup(group);
+}
+
+void OutputStage::close() {
+    m_closed = true;
+    maybeFinish();
+}
+
 void OutputStage::writeAll(const QList<OutputGroup>& groups) {
-    m_pending = groups.size();
-    if (groups.isEmpty()) {
-        emit finished();
-        return;
-    }
     for (const OutputGroup& group : groups)
-        writeGroup(group);
+        write(group);
+    close();
+}
+
+void OutputStage::maybeFinish() {
+    if (!m_closed || m_pending > 0 || m_finished)
+        return;
+    m_finished = true;
+    emit finished();
 }
 
 void OutputStage::writeGroup(const OutputGroup& group) {
@@ -185,8 +198,8 @@ void OutputStage::endGroup(const OutputGroup& group, const ItemOutcome& outcome)
 
 void OutputStage::groupEnded(const OutputGroup& group) {
     emit groupDone(int(group.size()));
-    if (--m_pending == 0)
-        emit finished();
+    --m_pending;
+    maybeFinish();
 }
 
 } // namespace corvale

@@ -41,8 +41,12 @@ public:
 
     OutputStage(Context context, RunWork* work, QObject* parent = nullptr);
 
-    // Writes every group; onItem for each member and groupDone(members) follow for each
-    // group, then finished().
+    // Writes a group; onItem for each member and groupDone(members) follow. Groups may be
+    // handed over one at a time, as soon as each is known.
+    void write(const OutputGroup& group);
+    // No more groups will come: finished() follows once every group handed over is done.
+    void close();
+    // Writes every group, then closes.
     void writeAll(const QList<OutputGroup>& groups);
 
 signals:
@@ -55,10 +59,13 @@ private:
     void completeGroup(const OutputGroup& group, const Written& written);
     void endGroup(const OutputGroup& group, const ItemOutcome& outcome);
     void groupEnded(const OutputGroup& group);
+    void maybeFinish();
 
     Context m_context;
     RunWork* m_work;
     qsizetype m_pending = 0;
+    bool m_closed = false;
+    bool m_finished = false;
 };
 
 } // namespace corvale

@@ -225,6 +225,7 @@ void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
                                   .arg(n == 1 ? QString() : QStringLiteral("s")));
     m_totalSteps = 2.0 * double(n);
     m_analyses.assign(static_cast<std::size_t>(n), std::nullopt);
+    m_standsAlone = standsAlone(m_request.inputs, m_request.settings.renameForDropbox);
     m_analysesPending = n;
     if (n == 0) {
         startOutputPhase();
@@ -279,6 +280,13 @@ void ProcessingRun::startAnalysis(qsizetype index) {
             analysis.fine = r.fine;
             analysis.placement = r.placement;
             m_report.items[index].analysis = analysis;
+            // A file no other can join is written now, beside the other analyses, rather than
+            // after the last of them; its converted file goes as soon as it is written.
+            if (m_standsAlone[index]) {
+                outputStage()->write(OutputGroup{analysis});
+                onAnalysisChildDone(index, std::nullopt);
+                return;
+            }
             onAnalysisChildDone(index, std::move(analysis));
         });
 }
@@ -303,6 +311,12 @@ void ProcessingRun::startOutputPhase() {
         if (analysis)
             present.append(*analysis);
     }
+    outputStage()->writeAll(groupAnalyses(present));
+}
+
+OutputStage* ProcessingRun::outputStage() {
+    if (m_output)
+        return m_output;
     OutputStage::Context context;
     context.outputFolder = m_request.outputFolder;
     context.settings = m_request.settings;
@@ -318,7 +332,7 @@ void ProcessingRun::startOutputPhase() {
     connect(m_output, &OutputStage::groupDone, this,
             [this](int members) { addCompletedSteps(double(members)); });
     connect(m_output, &OutputStage::finished, this, &ProcessingRun::endPipeline);
-    m_output->writeAll(groupAnalyses(present));
+    return m_output;
 }
 
 void ProcessingRun::addCompletedSteps(double steps) {

@@ -88,6 +88,7 @@ private:
     void startAnalysis(qsizetype index);
     void onAnalysisChildDone(qsizetype index, std::optional<ItemAnalysis> analysis);
     void startOutputPhase();
+    OutputStage* outputStage();
     void addCompletedSteps(double steps);
     void failRun(const QString& text, const std::optional<ItemFailure>& cause = std::nullopt);
     void endItem(qsizetype index, ItemOutcome outcome);
@@ -107,8 +108,9 @@ private:
     std::unique_ptr<SyncEngine> m_engine;
     std::vector<Conversion> m_conversions;
     std::shared_ptr<const std::vector<float>> m_referenceEnvelope;
-    std::optional<FineReference> m_fineReference; // set when the fine stage is to run
-    std::vector<std::optional<ItemAnalysis>> m_analyses;
+    std::optional<FineReference> m_fineReference;        // set when the fine stage is to run
+    std::vector<std::optional<ItemAnalysis>> m_analyses; // those waiting for the grouping
+    QList<bool> m_standsAlone;                           // written as soon as analysed, not grouped
     RunReport m_report;
     qsizetype m_analysesPending = 0;
     double m_completedSteps = 0.0;

@@ -1,35 +1,62 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fft.h"
 
-#include <algorithm>
-#include <cmath>
-#include <numbers>
-#include <utility>
+#include <fftw3.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace corvale {
+
+// Made on arrays from fftwf_malloc, so the aligned plans may use SIMD; data that is not so
+// aligned (any std::vector may not be) takes the unaligned ones. Both are in place, as every
+// caller transforms in place.
+struct Fft::Plans {
+    fftwf_plan forward = nullptr;
+    fftwf_plan inverse = nullptr;
+    fftwf_plan forwardUnaligned = nullptr;
+    fftwf_plan inverseUnaligned = nullptr;
+};
+
+namespace {
+
+// FFTW's planner is not thread-safe: every plan is made under this lock. Executing a plan on
+// new arrays is, so the plans are shared without one. They live as long as the process; the
+// sizes a run uses are few.
+std::mutex& plannerMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+const Fft::Plans* plansFor(std::size_t size) {
+    static std::map<std::size_t, std::unique_ptr<Fft::Plans>> cache;
+    const std::scoped_lock lock(plannerMutex());
+    std::unique_ptr<Fft::Plans>& entry = cache[size];
+    if (entry)
+        return entry.get();
+    auto* buffer = fftwf_alloc_complex(size);
+    const int n = static_cast<int>(size);
+    // FFTW_ESTIMATE: a plan that does not depend on timing, so that results repeat exactly
+    // from run to run, and planning costs no more than a transform.
+    const unsigned aligned = FFTW_ESTIMATE;
+    const unsigned unaligned = FFTW_ESTIMATE | FFTW_UNALIGNED;
+    auto plans = std::make_unique<Fft::Plans>();
+    plans->forward = fftwf_plan_dft_1d(n, buffer, buffer, FFTW_FORWARD, aligned);
+    plans->inverse = fftwf_plan_dft_1d(n, buffer, buffer, FFTW_BACKWARD, aligned);
+    plans->forwardUnaligned = fftwf_plan_dft_1d(n, buffer, buffer, FFTW_FORWARD, unaligned);
+    plans->inverseUnaligned = fftwf_plan_dft_1d(n, buffer, buffer, FFTW_BACKWARD, unaligned);
+    fftwf_free(buffer);
+    entry = std::move(plans);
+    return entry.get();
+}
+
+} // namespace
 
 Fft::Fft(std::size_t size) : m_size(2) {
     while (m_size < size)
         m_size *= 2;
-    // Each span's twiddles in order, span `half` from index half − 1.
-    m_twiddles.resize(m_size - 1);
-    for (std::size_t half = 1; half < m_size; half *= 2) {
-        for (std::size_t k = 0; k < half; ++k) {
-            // Computed in double so that long transforms keep their accuracy.
-            const double angle = -std::numbers::pi * double(k) / double(half);
-            m_twiddles[half - 1 + k] = {float(std::cos(angle)), float(std::sin(angle))};
-        }
-    }
-    m_bitReversed.resize(m_size);
-    std::size_t bits = 0;
-    while ((std::size_t{1} << bits) < m_size)
-        ++bits;
-    for (std::size_t i = 0; i < m_size; ++i) {
-        std::size_t r = 0;
-        for (std::size_t b = 0; b < bits; ++b)
-            r |= ((i >> b) & 1U) << (bits - 1 - b);
-        m_bitReversed[i] = r;
-    }
+    m_plans = plansFor(m_size);
 }
 
 void Fft::forward(std::span<std::complex<float>> data) const {
@@ -40,58 +67,15 @@ void Fft::inverse(std::span<std::complex<float>> data) const {
     transform(data, true);
 }
 
-namespace {
-
-// Every butterfly of one span (half) over count values from data.
-// twiddles holds e^{-iπk/half} for k < half, contiguous, so that the inner loop reads every
-// array in order and the compiler can keep it in vector registers.
-template <bool inverse>
-void butterflies(std::complex<float>* data, std::size_t count, std::size_t half,
-                 const std::complex<float>* twiddles) {
-    for (std::size_t start = 0; start < count; start += 2 * half) {
-        std::complex<float>* a = data + start;
-        std::complex<float>* b = a + half;
-        for (std::size_t k = 0; k < half; ++k) {
-            const std::complex<float> w = twiddles[k];
-            const float wi = inverse ? -w.imag() : w.imag();
-            // Spelled out: std::complex's operator* checks for infinities and is slow.
-            const float br = b[k].real() * w.real() - b[k].imag() * wi;
-            const float bi = b[k].real() * wi + b[k].imag() * w.real();
-            const std::complex<float> t{br, bi};
-            b[k] = a[k] - t;
-            a[k] += t;
-        }
-    }
-}
-
-template <bool inverse>
-void transformIn(std::complex<float>* data, std::size_t size, std::size_t block,
-                 const std::complex<float>* twiddles) {
-    for (std::size_t first = 0; first < size; first += block) {
-        for (std::size_t half = 1; half < block; half *= 2)
-            butterflies<inverse>(data + first, block, half, twiddles + half - 1);
-    }
-    for (std::size_t half = block; half < size; half *= 2)
-        butterflies<inverse>(data, size, half, twiddles + half - 1);
-}
-
-} // namespace
-
 void Fft::transform(std::span<std::complex<float>> data, bool inverse) const {
     if (data.size() != m_size)
         return;
-    for (std::size_t i = 0; i < m_size; ++i) {
-        const std::size_t r = m_bitReversed[i];
-        if (r > i)
-            std::swap(data[i], data[r]);
-    }
-    // The short spans stay inside blocks that fit the cache: finish those one block at a time
-    // rather than sweeping the whole array once per span.
-    const std::size_t block = std::min(m_size, kCacheBlock);
-    if (inverse)
-        transformIn<true>(data.data(), m_size, block, m_twiddles.data());
-    else
-        transformIn<false>(data.data(), m_size, block, m_twiddles.data());
+    // std::complex<float> and fftwf_complex share their layout.
+    auto* values = reinterpret_cast<fftwf_complex*>(data.data());
+    const bool aligned = fftwf_alignment_of(reinterpret_cast<float*>(values)) == 0;
+    fftwf_plan plan = inverse ? (aligned ? m_plans->inverse : m_plans->inverseUnaligned)
+                              : (aligned ? m_plans->forward : m_plans->forwardUnaligned);
+    fftwf_execute_dft(plan, values, values);
 }
 
 } // namespace corvale

@@ -4,12 +4,12 @@
 #include <complex>
 #include <cstddef>
 #include <span>
-#include <vector>
 
 namespace corvale {
 
-// In-place radix-2 complex FFT of one fixed power-of-two size, twiddles computed once.
-// Unscaled both ways: inverse(forward(x)) = size() * x.
+// In-place complex FFT of one fixed power-of-two size, single precision (FFTW underneath).
+// The plans of a size are made once per process and shared by every Fft of that size, on any
+// thread. Unscaled both ways: inverse(forward(x)) = size() * x.
 class Fft {
 public:
     // size is rounded up to a power of two (at least 2).
@@ -20,14 +20,13 @@ public:
     void forward(std::span<std::complex<float>> data) const;
     void inverse(std::span<std::complex<float>> data) const;
 
+    struct Plans;
+
 private:
     void transform(std::span<std::complex<float>> data, bool inverse) const;
 
-    static constexpr std::size_t kCacheBlock = std::size_t{1} << 12;
-
     std::size_t m_size;
-    std::vector<std::complex<float>> m_twiddles; // per span: e^{-iπk/half}, k < half
-    std::vector<std::size_t> m_bitReversed;
+    const Plans* m_plans;
 };
 
 } // namespace corvale

@@ -145,3 +145,28 @@ TEST(OutputNameReserver, SkipsExistingAndReservedNames) {
               dir.filePath(QStringLiteral("ref-2.wav")));
     EXPECT_EQ(names.reserved().size(), 5);
 }
+
+TEST(OutputGroups, OnlyFilesNoOtherNameCanJoinOrCollideWithStandAlone) {
+    auto urls = [](const QStringList& names) {
+        QList<QUrl> out;
+        for (const QString& name : names)
+            out << QUrl::fromLocalFile(QStringLiteral("/rec/") + name);
+        return out;
+    };
+    // Distinct speakers stand alone; parts of one speaker and a file named like their merged
+    // output ("show") wait for the grouping; so do a name and its split file's ("X" / "X-L").
+    EXPECT_EQ(standsAlone(urls({"alice.m4a", "Bob.wav", "carol.m4a"}), false),
+              (QList<bool>{true, true, true}));
+    EXPECT_EQ(standsAlone(urls({"show part1.wav", "show part2.wav", "show.wav", "zed.wav"}), false),
+              (QList<bool>{false, false, false, true}));
+    EXPECT_EQ(standsAlone(urls({"X.wav", "X-L.wav", "a.wav", "ab.wav"}), false),
+              (QList<bool>{false, false, false, false}));
+    // Names a folder apart are the same name.
+    EXPECT_EQ(
+        standsAlone({QUrl::fromLocalFile("/a/mic.wav"), QUrl::fromLocalFile("/b/mic.wav")}, false),
+        (QList<bool>{false, false}));
+    // Cut for Dropbox, "Al - one" and "Al - two" both become "Al".
+    const auto dropbox = urls({"Al - one long take.wav", "Al - two long takes.wav", "Bea.wav"});
+    EXPECT_EQ(standsAlone(dropbox, true), (QList<bool>{false, false, true}));
+    EXPECT_EQ(standsAlone(urls({" - nameless.wav"}), true), QList<bool>{false});
+}
