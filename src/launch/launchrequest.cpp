@@ -33,7 +33,8 @@ std::optional<QString> localFile(const QString& argument) {
     if (!url.isValid() || !url.isLocalFile() ||
         !(url.host().isEmpty() || url.host() == QStringLiteral("localhost")))
         return std::nullopt;
-    return acceptableReferencePath(url.toLocalFile());
+    // toLocalFile() would keep "localhost" as a network share's "//localhost/…".
+    return acceptableReferencePath(url.path(QUrl::FullyDecoded));
 }
 
 } // namespace
