@@ -30,6 +30,11 @@ void MainWindow::reopen() {
     activateWindow();
 }
 
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    emit closedByUser();
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     m_commands->setSession(m_session);
