@@ -102,6 +102,7 @@ ContentView::ContentView(AppViewModel* session, QWidget* parent)
     };
     connect(m_noticeTimer, &QTimer::timeout, this, endNotice);
     connect(vm, &AppViewModel::statusMessageChanged, this, endNotice);
+    connect(vm, &AppViewModel::notice, this, &ContentView::showNotice);
     connect(vm, &AppViewModel::elapsedTimeChanged, this, redraw);
     connect(vm, &AppViewModel::canSyncChanged, this, redraw);
     connect(vm, &AppViewModel::runEnded, this, redraw);

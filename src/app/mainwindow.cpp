@@ -18,6 +18,7 @@ MainWindow::MainWindow(AppViewModel* session, QWidget* parent)
     setObjectName(QStringLiteral("main"));
     setWindowIcon(glyphIcon(Glyph::appIcon, theme::accent()));
     setCentralWidget(m_content);
+    connect(m_commands, &MenuCommands::notice, m_content, &ContentView::showNotice);
     resize(600, 480);
 }
 

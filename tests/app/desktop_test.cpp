@@ -5,14 +5,17 @@
 
 #include "contentview.h"
 #include "corvaleapp.h"
+#include "desktoplaunchhost.h"
 #include "elidedlabel.h"
 #include "filerowview.h"
 #include "fileslistview.h"
 #include "mainwindow.h"
+#include "menucommands.h"
 #include "progressfloaterpanel.h"
 
 #include "session/audiofileitem.h"
 
+#include <QAction>
 #include <QFile>
 #include <QToolButton>
 
@@ -62,6 +65,32 @@ TEST_F(DesktopTest, RowsFitTheirTextAndNameTheFilesWritten) {
     ASSERT_TRUE(waitUntil([&] { return !view.notice().isEmpty(); }, 5000));
     EXPECT_EQ(view.statusLabel()->text(),
               QStringLiteral("No file manager could open “%1”.").arg(m_dir.path()));
+}
+
+TEST_F(DesktopTest, RefusalsAreSaidInTheStatusLine) {
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    MainWindow window(&session());
+    window.show();
+    ElidedLabel* status = window.content()->statusLabel();
+    const QUrl reference = audioFile(QStringLiteral("call.wav"));
+    session().addReferenceFile(reference);
+    session().addIndividualFiles({reference});
+    EXPECT_TRUE(session().individualFiles().isEmpty());
+    EXPECT_EQ(status->text(),
+              QStringLiteral("“call.wav” is the reference, so it is not also a file to sync."));
+
+    window.commands()->action(MenuCommands::Command::openOutputFolder)->trigger();
+    EXPECT_EQ(status->text(), QStringLiteral("No file manager could open “%1”.").arg(m_dir.path()));
+
+    // Outside requests speak through the launch host.
+    DesktopLaunchHost host(&window, {}, {});
+    host.showNotice(QStringLiteral("Skipped, not a regular file: “null”"));
+    EXPECT_EQ(status->text(), QStringLiteral("Skipped, not a regular file: “null”"));
+    // The notice gives way to the session's next word.
+    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
+    session().startProcessing();
+    EXPECT_NE(status->text(), QStringLiteral("Skipped, not a regular file: “null”"));
+    waitUntil([&] { return !session().runUnderWay(); }, 60000);
 }
 
 TEST_F(DesktopTest, WithoutATrayClosingTheWindowQuitsOnceNothingRuns) {
