@@ -36,13 +36,22 @@ QString AboutDialog::creditsHtml(const QString& authorName, const QString& autho
                 .arg(authorEmail.toHtmlEscaped(), link)
                 .arg(regular.pointSizeF());
     }
-    html += QStringLiteral("<br><br><span style=\"font-size:%1pt; color:%2\">This software uses "
-                           "libraries from the FFmpeg project under the LGPLv2.1.</span><br>")
+    // What this build really uses: ffmpeg is run as a separate program, never linked.
+    html += QStringLiteral(
+                "<br><br><span style=\"font-size:%1pt; color:%2\">Corvale runs the separate "
+                "ffmpeg program from the FFmpeg project to read recordings; it links no FFmpeg "
+                "library.</span><br>")
                 .arg(small)
                 .arg(theme::secondary().name());
-    html += QStringLiteral("<a href=\"%1\" style=\"color:%2; font-size:%3pt\">%1</a></div>")
+    html += QStringLiteral("<a href=\"%1\" style=\"color:%2; font-size:%3pt\">%1</a>")
                 .arg(kFFmpegSite, link)
                 .arg(small);
+    html += QStringLiteral("<br><br><span style=\"font-size:%1pt; color:%2\">Built with Qt "
+                           "(LGPL-3.0), libsndfile (LGPL-2.1+), libsoxr (LGPL-2.1+) and "
+                           "libebur128 (MIT).<br>Corvale is free software under the GNU GPL, "
+                           "version 3 or later.</span></div>")
+                .arg(small)
+                .arg(theme::secondary().name());
     return html;
 }
 

@@ -30,6 +30,7 @@ CorvaleApp::CorvaleApp(bool trayAvailable, QObject* parent)
     m_window = std::make_unique<MainWindow>(m_session.get());
     m_host->setDialogParent(m_window.get());
     m_host->setQuitHandler([this] { quit(); });
+    m_host->setReferenceSource([this] { return m_session->referenceFile(); });
 
     MenuCommands* menus = m_window->commands();
     connect(menus, &MenuCommands::mainWindowRequested, this, &CorvaleApp::showMainWindow);

@@ -6,6 +6,7 @@
 #include "contentview.h"
 #include "corvaleapp.h"
 #include "desktoplaunchhost.h"
+#include "desktopsessionhost.h"
 #include "elidedlabel.h"
 #include "filerowview.h"
 #include "fileslistview.h"
@@ -16,6 +17,7 @@
 #include "session/audiofileitem.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QToolButton>
 
@@ -91,6 +93,17 @@ TEST_F(DesktopTest, RefusalsAreSaidInTheStatusLine) {
     session().startProcessing();
     EXPECT_NE(status->text(), QStringLiteral("Skipped, not a regular file: “null”"));
     waitUntil([&] { return !session().runUnderWay(); }, 60000);
+}
+
+TEST_F(DesktopTest, FileDialogsStartInTheReferencesFolderElseTheLastOneUsed) {
+    CorvaleApp app(false);
+    DesktopSessionHost& host = *app.host();
+    const QString elsewhere = m_dir.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    host.rememberFolder({QUrl::fromLocalFile(elsewhere + QStringLiteral("/ann.wav"))});
+    EXPECT_EQ(host.startFolder(), elsewhere);
+    app.session()->addReferenceFile(audioFile(QStringLiteral("call.wav")));
+    EXPECT_EQ(host.startFolder(), m_dir.path());
 }
 
 TEST_F(DesktopTest, WithoutATrayClosingTheWindowQuitsOnceNothingRuns) {
