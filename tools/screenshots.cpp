@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);
     QApplication::setOrganizationName(QStringLiteral("CorvaleScreenshots"));
     QApplication::setApplicationName(QStringLiteral("CorvaleScreenshots"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVALE_VERSION));
     QApplication app(argc, argv);
     QTemporaryDir scratch;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());

@@ -20,6 +20,7 @@
 namespace corvale {
 namespace {
 const QString kFFmpegSite = QStringLiteral("https://ffmpeg.org");
+constexpr int kWidth = 340;
 } // namespace
 
 QString AboutDialog::creditsHtml(const QString& authorName, const QString& authorEmail) {
@@ -81,7 +82,9 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), m_credits(new QLabe
     stack->addSpacing(6);
     stack->addWidget(m_credits);
     stack->addWidget(buttons);
-    setFixedWidth(340);
+    setFixedWidth(kWidth);
+    // A wrapped label's height depends on its width, which the dialog's first size ignores.
+    m_credits->setMinimumHeight(m_credits->heightForWidth(kWidth - 48));
 }
 
 void showAboutPanel() {
