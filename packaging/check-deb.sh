@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a configured build folder and checks it without touching the
-# system: the desktop entry validates, apt accepts its dependencies, and corvale-sync runs from
-# the unpacked files. With --install it also installs it for real (`apt install ./corvale_*.deb`,
+# Builds the Debian package from a configured (and normally already built) build folder and
+# checks it without touching the system: lintian reports no error and no warning, the desktop
+# entry validates, apt accepts its dependencies, and corvale-sync runs from the unpacked files. With --install it also installs it for real (`apt install ./corvale_*.deb`,
 # for a throwaway Debian 12 machine or container), checks the URL scheme's registration and
 # removes the package again.
 # Usage: packaging/check-deb.sh [BUILD_DIR] [--install]
@@ -18,6 +18,14 @@ deb=$(ls -t "$build"/corvale_*.deb | head -n1)
 echo "package: $deb"
 dpkg-deb --info "$deb" | grep -E "Package|Version|Depends|Recommends"
 dpkg-deb --contents "$deb" | awk '{print $6}'
+
+# Errors and warnings fail the check (as does lintian failing to run); notes (I:) and pedantic
+# remarks (P:) are only shown.
+if ! lintian --fail-on error,warning --tag-display-limit 0 "$deb"; then
+    echo "lintian found errors or warnings" >&2
+    exit 1
+fi
+echo "lintian: no errors, no warnings"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -2,6 +2,7 @@
 // Takes the README's screenshots of the real windows on a generated demo session:
 //   corvale-screenshots OUTPUT_DIR [WIDTH]
 // Run it under xvfb-run (or QT_QPA_PLATFORM=offscreen). Settings go to a throwaway place.
+#include "aboutdialog.h"
 #include "cli/demosession.h"
 #include "contentview.h"
 #include "elidedlabel.h"
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);
     QApplication::setOrganizationName(QStringLiteral("CorvaleScreenshots"));
     QApplication::setApplicationName(QStringLiteral("CorvaleScreenshots"));
+    QApplication::setApplicationVersion(QStringLiteral(CORVALE_VERSION));
     QApplication app(argc, argv);
     QTemporaryDir scratch;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratch.path());
@@ -228,6 +230,16 @@ int main(int argc, char** argv) {
     waitFor([&] { return !session.runUnderWay(); }, 300000);
     settle();
     save(grab(&window), outDir, QStringLiteral("main-failed.png"));
+    // A window taller than its content: the list takes the spare height.
+    const int fitting = window.height();
+    window.resize(width, fitting + 260);
+    settle();
+    save(grab(&window), outDir, QStringLiteral("main-tall.png"));
+    window.resize(width, fitting);
+    // A refused request says so in the status line.
+    session.addIndividualFiles({QUrl::fromLocalFile(demo.reference)});
+    settle();
+    save(grab(&window), outDir, QStringLiteral("main-notice.png"));
 
     session.startProcessing();
     waitFor([&] { return session.overallProgress() >= 0.35 || !session.runUnderWay(); }, 60000);
@@ -235,6 +247,12 @@ int main(int argc, char** argv) {
     waitFor([&] { return !session.runUnderWay(); }, 60000);
     settle();
     save(grab(&window), outDir, QStringLiteral("main-cancelled.png"));
+
+    AboutDialog about;
+    about.show();
+    settle();
+    save(grab(&about), outDir, QStringLiteral("about.png"));
+    about.close();
 
     Preferences::clearOverrides();
     PreferencesView preferences(&host);

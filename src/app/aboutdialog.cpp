@@ -20,6 +20,7 @@
 namespace corvale {
 namespace {
 const QString kFFmpegSite = QStringLiteral("https://ffmpeg.org");
+constexpr int kWidth = 340;
 } // namespace
 
 QString AboutDialog::creditsHtml(const QString& authorName, const QString& authorEmail) {
@@ -36,13 +37,22 @@ QString AboutDialog::creditsHtml(const QString& authorName, const QString& autho
                 .arg(authorEmail.toHtmlEscaped(), link)
                 .arg(regular.pointSizeF());
     }
-    html += QStringLiteral("<br><br><span style=\"font-size:%1pt; color:%2\">This software uses "
-                           "libraries from the FFmpeg project under the LGPLv2.1.</span><br>")
+    // What this build really uses: ffmpeg is run as a separate program, never linked.
+    html += QStringLiteral(
+                "<br><br><span style=\"font-size:%1pt; color:%2\">Corvale runs the separate "
+                "ffmpeg program from the FFmpeg project to read recordings; it links no FFmpeg "
+                "library.</span><br>")
                 .arg(small)
                 .arg(theme::secondary().name());
-    html += QStringLiteral("<a href=\"%1\" style=\"color:%2; font-size:%3pt\">%1</a></div>")
+    html += QStringLiteral("<a href=\"%1\" style=\"color:%2; font-size:%3pt\">%1</a>")
                 .arg(kFFmpegSite, link)
                 .arg(small);
+    html += QStringLiteral("<br><br><span style=\"font-size:%1pt; color:%2\">Built with Qt "
+                           "(LGPL-3.0), libsndfile (LGPL-2.1+), libsoxr (LGPL-2.1+) and "
+                           "libebur128 (MIT).<br>Corvale is free software under the GNU GPL, "
+                           "version 3 or later.</span></div>")
+                .arg(small)
+                .arg(theme::secondary().name());
     return html;
 }
 
@@ -72,7 +82,9 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), m_credits(new QLabe
     stack->addSpacing(6);
     stack->addWidget(m_credits);
     stack->addWidget(buttons);
-    setFixedWidth(340);
+    setFixedWidth(kWidth);
+    // A wrapped label's height depends on its width, which the dialog's first size ignores.
+    m_credits->setMinimumHeight(m_credits->heightForWidth(kWidth - 48));
 }
 
 void showAboutPanel() {

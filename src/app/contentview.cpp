@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -72,7 +73,8 @@ const QString kProminentStyle = QStringLiteral(
 } // namespace
 
 ContentView::ContentView(AppViewModel* session, QWidget* parent)
-    : QWidget(parent), m_session(session), m_chooseFolder(chooseFolderWithDialog) {
+    : QWidget(parent), m_session(session), m_chooseFolder(chooseFolderWithDialog),
+      m_noticeTimer(new QTimer(this)) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -91,7 +93,16 @@ ContentView::ContentView(AppViewModel* session, QWidget* parent)
     // Progress changes often during a run; it moves only the bar.
     connect(vm, &AppViewModel::overallProgressChanged, this,
             [this] { m_progress->setValue(int(m_session->overallProgress() * 1000.0 + 0.5)); });
-    connect(vm, &AppViewModel::statusMessageChanged, this, redraw);
+    // A notice gives way to the session's next word, or fades after a while.
+    m_noticeTimer->setSingleShot(true);
+    m_noticeTimer->setInterval(kNoticeMs);
+    const auto endNotice = [this] {
+        m_notice.clear();
+        refresh();
+    };
+    connect(m_noticeTimer, &QTimer::timeout, this, endNotice);
+    connect(vm, &AppViewModel::statusMessageChanged, this, endNotice);
+    connect(vm, &AppViewModel::notice, this, &ContentView::showNotice);
     connect(vm, &AppViewModel::elapsedTimeChanged, this, redraw);
     connect(vm, &AppViewModel::canSyncChanged, this, redraw);
     connect(vm, &AppViewModel::runEnded, this, redraw);
@@ -142,6 +153,13 @@ QWidget* ContentView::buildInputs() {
                                       QStringLiteral("Files to Sync (individual voices)"),
                                       theme::headline(), theme::primary()));
     heading->addStretch();
+    // Once the list holds files its own "Choose Files to Sync…" is gone; adding more stays here.
+    m_addFiles = new QPushButton(QStringLiteral("Add Files…"));
+    m_addFiles->setFlat(true);
+    theme::style(m_addFiles, theme::subheadline(), theme::accent());
+    m_addFiles->setCursor(Qt::PointingHandCursor);
+    connect(m_addFiles, &QPushButton::clicked, vm, &AppViewModel::chooseIndividualFiles);
+    heading->addWidget(m_addFiles);
     m_clearAll = new QPushButton(QStringLiteral("Clear All"));
     m_clearAll->setFlat(true);
     theme::style(m_clearAll, theme::subheadline(), theme::accent());
@@ -150,12 +168,14 @@ QWidget* ContentView::buildInputs() {
     heading->addWidget(m_clearAll);
     filesBlock->addLayout(heading);
     m_files = new FilesListView;
-    filesBlock->addWidget(m_files);
+    filesBlock->addWidget(m_files, 1);
     connect(m_files, &FilesListView::removeRequested, vm,
             [vm](AudioFileItem* item) { vm->removeFile(item); });
     connect(m_files, &FilesListView::filesDropped, vm, &AppViewModel::addIndividualFiles);
     connect(m_files, &FilesListView::browseRequested, vm, &AppViewModel::chooseIndividualFiles);
-    blocks->addLayout(filesBlock);
+    connect(m_files, &FilesListView::revealFailed, this, &ContentView::showNotice);
+    // The list takes the spare height, so a tall window has no gap above the footer.
+    blocks->addLayout(filesBlock, 1);
 
     auto* output = new OutputRow;
     auto* row = new QHBoxLayout(output);
@@ -170,7 +190,6 @@ QWidget* ContentView::buildInputs() {
     connect(m_chooseOutput, &QPushButton::clicked, this, &ContentView::chooseOutputFolder);
     row->addWidget(m_chooseOutput);
     blocks->addWidget(output);
-    blocks->addStretch();
     return inputs;
 }
 
@@ -216,6 +235,12 @@ void ContentView::chooseOutputFolder() {
         m_session->setOutputFolder(*folder);
 }
 
+void ContentView::showNotice(const QString& text) {
+    m_notice = text;
+    m_noticeTimer->start();
+    refresh();
+}
+
 bool ContentView::syncIsProminent() const {
     return !m_sync->styleSheet().isEmpty();
 }
@@ -245,7 +270,9 @@ void ContentView::refresh() {
     m_reference->replaceButton()->setEnabled(!busy);
     m_files->chooseButton()->setEnabled(!busy);
     m_files->setRunUnderWay(busy);
-    m_clearAll->setVisible(vm->individualFiles().size() >= 2);
+    m_addFiles->setVisible(!vm->individualFiles().isEmpty());
+    m_addFiles->setEnabled(!busy);
+    m_clearAll->setVisible(!vm->individualFiles().isEmpty());
     m_clearAll->setEnabled(!busy);
 
     const QUrl folder = vm->effectiveOutputFolder();
@@ -263,11 +290,12 @@ void ContentView::refresh() {
 
     m_progress->setVisible(processing);
     m_progress->setValue(int(vm->overallProgress() * 1000.0 + 0.5));
-    m_status->setText(vm->statusMessage());
+    m_status->setText(m_notice.isEmpty() ? vm->statusMessage() : m_notice);
     // The run's summary says its time and counts what needs a look.
     const bool attention = !processing && vm->lastReport() && !vm->lastReport()->isClean() &&
                            vm->lastReport()->outcome != RunOutcome::cancelled;
-    const QColor statusColor = attention ? theme::orange() : theme::secondary();
+    const QColor statusColor =
+        attention || !m_notice.isEmpty() ? theme::orange() : theme::secondary();
     if (m_status->palette().color(QPalette::WindowText) != statusColor)
         theme::style(m_status, theme::caption(), statusColor);
 

@@ -11,6 +11,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace corvale {
 
@@ -33,11 +34,17 @@ public:
 
     void setFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
     void chooseOutputFolder();
+    // A short word in the status line about something refused or not possible; it stays until
+    // the session says something new or kNoticeMs pass.
+    void showNotice(const QString& text);
+    static constexpr int kNoticeMs = 10000;
+    [[nodiscard]] QString notice() const { return m_notice; }
 
     [[nodiscard]] AppViewModel* session() const { return m_session; }
     [[nodiscard]] ReferenceDropZone* referenceZone() const { return m_reference; }
     [[nodiscard]] FilesListView* filesList() const { return m_files; }
     [[nodiscard]] QPushButton* clearAllButton() const { return m_clearAll; }
+    [[nodiscard]] QPushButton* addFilesButton() const { return m_addFiles; }
     [[nodiscard]] QPushButton* syncButton() const { return m_sync; }
     [[nodiscard]] QPushButton* resetButton() const { return m_reset; }
     [[nodiscard]] QPushButton* cancelButton() const { return m_cancel; }
@@ -63,6 +70,9 @@ private:
     ReferenceDropZone* m_reference = nullptr;
     FilesListView* m_files = nullptr;
     QPushButton* m_clearAll = nullptr;
+    QPushButton* m_addFiles = nullptr;
+    QTimer* m_noticeTimer;
+    QString m_notice;
     ElidedLabel* m_outputPath = nullptr;
     QPushButton* m_chooseOutput = nullptr;
     QProgressBar* m_progress = nullptr;

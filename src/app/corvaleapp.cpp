@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "menucommands.h"
 #include "preferencesview.h"
+#include "progressfloaterpanel.h"
 #include "theme.h"
 
 #include "audio/ffmpeglocator.h"
@@ -15,7 +16,6 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSessionManager>
-#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
 namespace corvale {
@@ -24,12 +24,13 @@ namespace {
 constexpr int kShutdownWaitMs = 8000;
 } // namespace
 
-CorvaleApp::CorvaleApp(QObject* parent)
+CorvaleApp::CorvaleApp(bool trayAvailable, QObject* parent)
     : QObject(parent), m_host(std::make_unique<DesktopSessionHost>()),
       m_session(std::make_unique<AppViewModel>(findFFmpeg(), m_host.get())) {
     m_window = std::make_unique<MainWindow>(m_session.get());
     m_host->setDialogParent(m_window.get());
     m_host->setQuitHandler([this] { quit(); });
+    m_host->setReferenceSource([this] { return m_session->referenceFile(); });
 
     MenuCommands* menus = m_window->commands();
     connect(menus, &MenuCommands::mainWindowRequested, this, &CorvaleApp::showMainWindow);
@@ -43,7 +44,17 @@ CorvaleApp::CorvaleApp(QObject* parent)
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { shutdown(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CorvaleApp::shutdown);
-    createTrayIcon();
+    if (trayAvailable)
+        createTrayIcon();
+    connect(m_window.get(), &MainWindow::closedByUser, this, &CorvaleApp::windowClosed);
+    connect(m_window.get(), &MainWindow::openChanged, this, [this](bool open) {
+        if (open)
+            m_floater.reset();
+    });
+    connect(m_session.get(), &AppViewModel::runEnded, this, [this] {
+        if (m_floater)
+            runEndedWithWindowClosed();
+    });
 }
 
 CorvaleApp::~CorvaleApp() {
@@ -58,8 +69,6 @@ MenuCommands* CorvaleApp::commands() const {
 }
 
 void CorvaleApp::createTrayIcon() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
     m_tray = new QSystemTrayIcon(glyphIcon(Glyph::appIcon, theme::accent()), this);
     m_tray->setToolTip(QStringLiteral("Corvale"));
     auto* menu = new QMenu(m_window.get());
@@ -73,6 +82,29 @@ void CorvaleApp::createTrayIcon() {
                     showMainWindow();
             });
     m_tray->show();
+}
+
+void CorvaleApp::windowClosed() {
+    // A headless run belongs to the request that started it, which decides what comes after.
+    if (m_tray || m_session->headlessMode())
+        return;
+    if (!m_session->runUnderWay()) {
+        quit();
+        return;
+    }
+    m_floater = std::make_unique<ProgressFloaterPanel>(m_session.get());
+    m_floater->centerOnScreen();
+    m_floater->show();
+}
+
+void CorvaleApp::runEndedWithWindowClosed() {
+    // Deleted from the event loop: the panel's own button may have ended the run.
+    m_floater.release()->deleteLater();
+    const auto& report = m_session->lastReport();
+    if (report && (report->isClean() || report->outcome == RunOutcome::cancelled))
+        quit();
+    else
+        showMainWindow();
 }
 
 void CorvaleApp::showMainWindow() {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktoplaunchhost.h"
 
+#include "contentview.h"
+#include "desktopnotification.h"
 #include "desktopsessionhost.h"
+#include "mainwindow.h"
 #include "progressfloaterpanel.h"
 
 #include <QApplication>
@@ -112,6 +115,15 @@ void DesktopLaunchHost::showMessage(const QString& text, const QString& informat
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Corvale"), text, QMessageBox::Ok);
     box.setInformativeText(informativeText);
     box.exec();
+}
+
+void DesktopLaunchHost::showNotice(const QString& text) {
+    m_lastNotice = text;
+    auto* window = qobject_cast<MainWindow*>(m_mainWindow.data());
+    if (window && window->isVisible() && window->windowOpacity() > 0.0)
+        window->content()->showNotice(text);
+    else
+        DesktopNotification::post(text);
 }
 
 bool DesktopLaunchHost::hasModalWindow() {

@@ -33,6 +33,8 @@ public:
     void raiseProgressFloater() override;
     void showMainWindow() override;
     void showMessage(const QString& text, const QString& informativeText) override;
+    void showNotice(const QString& text) override;
+    [[nodiscard]] QString lastNotice() const { return m_lastNotice; }
     bool hasModalWindow() override;
     bool askQuestion(const QString& text, const QString& informativeText,
                      const QString& firstButton, const QString& secondButton) override;
@@ -45,6 +47,7 @@ public:
     void setFileChooser(FileChooser chooser) { m_chooser = std::move(chooser); }
 
 private:
+    QString m_lastNotice;
     // The application's ordinary windows; panels, dialogs and menus are not among them.
     [[nodiscard]] static QList<QWidget*> windows();
 

@@ -4,7 +4,9 @@
 #include "soundbank.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QSet>
 
@@ -39,21 +41,38 @@ QWidget* DesktopSessionHost::dialogParent() const {
     return m_parent && m_parent->isVisible() ? m_parent.data() : nullptr;
 }
 
+QString DesktopSessionHost::startFolder() const {
+    const QUrl reference = m_reference ? m_reference() : QUrl();
+    if (reference.isLocalFile()) {
+        const QFileInfo info(reference.toLocalFile());
+        if (info.dir().exists())
+            return info.absolutePath();
+    }
+    return m_lastFolder;
+}
+
+void DesktopSessionHost::rememberFolder(const QList<QUrl>& chosen) {
+    if (!chosen.isEmpty() && chosen.first().isLocalFile())
+        m_lastFolder = QFileInfo(chosen.first().toLocalFile()).absolutePath();
+}
+
 std::optional<QUrl> DesktopSessionHost::chooseReferenceFile(const QString& message) {
-    QFileDialog dialog(dialogParent(), message);
+    QFileDialog dialog(dialogParent(), message, startFolder());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(nameFilters());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
         return std::nullopt;
+    rememberFolder(dialog.selectedUrls());
     return dialog.selectedUrls().constFirst();
 }
 
 QList<QUrl> DesktopSessionHost::chooseIndividualFiles(const QString& message) {
-    QFileDialog dialog(dialogParent(), message);
+    QFileDialog dialog(dialogParent(), message, startFolder());
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilters(nameFilters());
     if (dialog.exec() != QDialog::Accepted)
         return {};
+    rememberFolder(dialog.selectedUrls());
     return dialog.selectedUrls();
 }
 

@@ -23,6 +23,12 @@ public:
     // The window the dialogs belong to while it is shown.
     void setDialogParent(QWidget* parent) { m_parent = parent; }
     void setQuitHandler(std::function<void()> quit) { m_quit = std::move(quit); }
+    // The session's reference, whose folder the file dialogs start in.
+    void setReferenceSource(std::function<QUrl()> reference) { m_reference = std::move(reference); }
+    // Where a file dialog starts: the reference's folder, else the folder last chosen from,
+    // else the dialog's own default.
+    [[nodiscard]] QString startFolder() const;
+    void rememberFolder(const QList<QUrl>& chosen);
 
     std::optional<QUrl> chooseReferenceFile(const QString& message) override;
     QList<QUrl> chooseIndividualFiles(const QString& message) override;
@@ -37,6 +43,8 @@ private:
 
     QPointer<QWidget> m_parent;
     std::function<void()> m_quit;
+    std::function<QUrl()> m_reference;
+    QString m_lastFolder;
     std::unique_ptr<SoundBank> m_sounds;
 };
 

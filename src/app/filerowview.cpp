@@ -3,6 +3,7 @@
 
 #include "driftplot.h"
 #include "elidedlabel.h"
+#include "filemanagerreveal.h"
 #include "theme.h"
 #include "warningspopover.h"
 
@@ -24,9 +25,9 @@ using Kind = ProcessingStatus::Kind;
 
 FileRowView::FileRowView(AudioFileItem* item, QWidget* parent)
     : QWidget(parent), m_item(item), m_icon(new QLabel), m_name(new ElidedLabel(Qt::ElideMiddle)),
-      m_status(new ElidedLabel(Qt::ElideRight)), m_warning(new QToolButton),
-      m_remove(new QToolButton) {
-    setFixedHeight(kHeight);
+      m_status(new ElidedLabel(Qt::ElideRight)), m_output(new ElidedLabel(Qt::ElideMiddle)),
+      m_reveal(new QToolButton), m_warning(new QToolButton), m_remove(new QToolButton) {
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 7, 12, 7);
     row->setSpacing(10);
@@ -38,6 +39,20 @@ FileRowView::FileRowView(AudioFileItem* item, QWidget* parent)
     m_status->setFont(theme::caption());
     texts->addWidget(m_name);
     texts->addWidget(m_status);
+    m_output->setFont(theme::caption());
+    texts->addWidget(m_output);
+
+    m_reveal->setAutoRaise(true);
+    m_reveal->setIcon(glyphIcon(Glyph::folder, theme::accent()));
+    m_reveal->setIconSize(QSize(16, 16));
+    m_reveal->setToolTip(QStringLiteral("Show in File Manager"));
+    connect(m_reveal, &QToolButton::clicked, this, [this] {
+        FileManagerReveal::showItems(writtenFiles(),
+                                     [self = QPointer<FileRowView>(this)](const QString& problem) {
+                                         if (self && !problem.isEmpty())
+                                             emit self->revealFailed(problem);
+                                     });
+    });
 
     m_warning->setAutoRaise(true);
     m_warning->setIcon(glyphIcon(Glyph::exclamationTriangleFill, theme::orange()));
@@ -57,6 +72,7 @@ FileRowView::FileRowView(AudioFileItem* item, QWidget* parent)
     row->addWidget(m_icon);
     row->addLayout(texts, 1);
     row->addWidget(m_warning);
+    row->addWidget(m_reveal);
     row->addWidget(m_remove);
 
     if (item) {
@@ -106,6 +122,16 @@ QColor FileRowView::colorFor(const ProcessingStatus& status) {
     }
 }
 
+QList<QUrl> FileRowView::writtenFiles() const {
+    const SyncResult* result = m_item ? m_item->status().result() : nullptr;
+    if (!result || result->outputURL.isEmpty())
+        return {};
+    QList<QUrl> files{result->outputURL};
+    if (result->outputURLRight)
+        files << *result->outputURLRight;
+    return files;
+}
+
 bool FileRowView::showingWarnings() const {
     return m_popover != nullptr;
 }
@@ -144,6 +170,14 @@ void FileRowView::refresh() {
     if (!warn && m_popover)
         m_popover->close();
     m_remove->setVisible(!status.isInProgress());
+
+    QStringList written;
+    for (const QUrl& file : writtenFiles())
+        written << QFileInfo(file.toLocalFile()).fileName();
+    m_output->setText(
+        written.isEmpty() ? QString() : QStringLiteral("→ ") + written.join(QStringLiteral(", ")));
+    m_output->setVisible(!written.isEmpty());
+    m_reveal->setVisible(!written.isEmpty());
 }
 
 void FileRowView::toggleWarnings() {

@@ -15,13 +15,13 @@ namespace corvale {
 class ElidedLabel;
 class WarningsPopover;
 
-// One file of the list: status icon, name, status text, the review-warning button and the
-// remove button. Follows its item's status as it changes.
+// One file of the list: status icon, name, status text, the file(s) written, the review-warning
+// button, "Show in File Manager" and the remove button. Each text is one line, shortened with
+// "…" and whole in the tooltip; the row is as tall as its lines. Follows its item's status as it
+// changes.
 class FileRowView : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kHeight = 46;
-
     explicit FileRowView(AudioFileItem* item, QWidget* parent = nullptr);
 
     [[nodiscard]] AudioFileItem* item() const { return m_item; }
@@ -40,6 +40,11 @@ public:
     [[nodiscard]] QLabel* iconLabel() const { return m_icon; }
     [[nodiscard]] QToolButton* warningButton() const { return m_warning; }
     [[nodiscard]] QToolButton* removeButton() const { return m_remove; }
+    // "→ Alice-2-synced.wav", shown once the item was written.
+    [[nodiscard]] ElidedLabel* outputLabel() const { return m_output; }
+    [[nodiscard]] QToolButton* revealButton() const { return m_reveal; }
+    // The files the item's run wrote, left channel first.
+    [[nodiscard]] QList<QUrl> writtenFiles() const;
     [[nodiscard]] WarningsPopover* popover() const;
     [[nodiscard]] ProcessingStatus::Kind shownKind() const { return m_kind; }
     // The rich tooltip: how a waveform search placed the file, and the drift chart; empty when
@@ -48,6 +53,8 @@ public:
 
 signals:
     void removeRequested(AudioFileItem* item);
+    // files could not be shown; problem says why.
+    void revealFailed(const QString& problem);
 
 protected:
     bool event(QEvent* event) override;
@@ -61,6 +68,8 @@ private:
     QLabel* m_icon;
     ElidedLabel* m_name;
     ElidedLabel* m_status;
+    ElidedLabel* m_output;
+    QToolButton* m_reveal;
     QToolButton* m_warning;
     QToolButton* m_remove;
     QPointer<WarningsPopover> m_popover;

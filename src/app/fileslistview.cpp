@@ -62,16 +62,33 @@ FilesListView::FilesListView(QWidget* parent)
     // out-cubic curve over that time looks the same.
     m_animation->setDuration(250);
     m_animation->setEasingCurve(QEasingCurve::OutCubic);
-    connect(m_animation, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant& value) { setFixedHeight(value.toInt()); });
-    m_target = listHeight(0);
-    setFixedHeight(m_target);
+    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        m_shownHeight = value.toInt();
+        updateGeometry();
+    });
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    m_target = m_shownHeight = listHeight(0);
 }
 
-int FilesListView::listHeight(qsizetype count) {
-    if (count <= 0)
+int FilesListView::listHeight(int rowsHeight) {
+    if (rowsHeight <= 0)
         return 100;
-    return int(std::min<qsizetype>(46 * count + 8, 360));
+    return std::min(rowsHeight + 8, 360);
+}
+
+QSize FilesListView::sizeHint() const {
+    return {DropTargetFrame::sizeHint().width(), m_shownHeight};
+}
+
+QSize FilesListView::minimumSizeHint() const {
+    return {DropTargetFrame::minimumSizeHint().width(), m_shownHeight};
+}
+
+void FilesListView::updateHeight() {
+    int rows = 0;
+    for (const FileRowView* row : std::as_const(m_rows))
+        rows += row->sizeHint().height();
+    animateTo(listHeight(rows));
 }
 
 void FilesListView::setFiles(const QList<AudioFileItem*>& files) {
@@ -87,13 +104,16 @@ void FilesListView::setFiles(const QList<AudioFileItem*>& files) {
         auto* row = new FileRowView(item);
         row->setRunUnderWay(m_runUnderWay);
         connect(row, &FileRowView::removeRequested, this, &FilesListView::removeRequested);
+        connect(row, &FileRowView::revealFailed, this, &FilesListView::revealFailed);
+        connect(item, &AudioFileItem::statusChanged, this, &FilesListView::updateHeight,
+                Qt::QueuedConnection);
         m_rowStack->insertWidget(m_rowStack->count() - 1, row);
         m_rows.append(row);
     }
     for (qsizetype i = 0; i < m_rows.size(); ++i)
         m_rows[i]->setShowsDivider(i + 1 < m_rows.size());
     m_pages->setCurrentIndex(files.isEmpty() ? 0 : 1);
-    animateTo(listHeight(files.size()));
+    updateHeight();
 }
 
 void FilesListView::setRunUnderWay(bool on) {
@@ -112,7 +132,8 @@ void FilesListView::animateTo(int height) {
     m_target = height;
     m_animation->stop();
     if (!isVisible()) {
-        setFixedHeight(height);
+        m_shownHeight = height;
+        updateGeometry();
         return;
     }
     m_animation->setStartValue(this->height());

@@ -14,14 +14,19 @@ namespace corvale {
 class AudioFileItem;
 class FileRowView;
 
-// The files to sync: a drop target that lists one row per file and grows with them.
+// The files to sync: a drop target that lists one row per file, grows with them and takes the
+// window's spare height.
 class FilesListView : public DropTargetFrame {
     Q_OBJECT
 public:
     explicit FilesListView(QWidget* parent = nullptr);
 
-    // 100 when empty, else 46 per row plus 8, at most 360 (beyond that the list scrolls).
-    [[nodiscard]] static int listHeight(qsizetype count);
+    // The least height for rows that together are rowsHeight tall: 100 when empty, else the
+    // rows plus 8, at most 360 (beyond that the list scrolls).
+    [[nodiscard]] static int listHeight(int rowsHeight);
+
+    [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QSize minimumSizeHint() const override;
 
     void setFiles(const QList<AudioFileItem*>& files);
     void setRunUnderWay(bool on);
@@ -37,9 +42,12 @@ signals:
     void removeRequested(AudioFileItem* item);
     void filesDropped(const QList<QUrl>& urls);
     void browseRequested();
+    void revealFailed(const QString& problem);
 
 private:
     void animateTo(int height);
+    // Rows change height as their texts come and go.
+    void updateHeight();
 
     QStackedLayout* m_pages;
     QPushButton* m_choose;
@@ -49,6 +57,7 @@ private:
     QList<FileRowView*> m_rows;
     QVariantAnimation* m_animation;
     int m_target = 0;
+    int m_shownHeight = 0;
     bool m_runUnderWay = false;
 };
 

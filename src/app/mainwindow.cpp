@@ -18,6 +18,7 @@ MainWindow::MainWindow(AppViewModel* session, QWidget* parent)
     setObjectName(QStringLiteral("main"));
     setWindowIcon(glyphIcon(Glyph::appIcon, theme::accent()));
     setCentralWidget(m_content);
+    connect(m_commands, &MenuCommands::notice, m_content, &ContentView::showNotice);
     resize(600, 480);
 }
 
@@ -28,6 +29,11 @@ void MainWindow::reopen() {
         show();
     raise();
     activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    emit closedByUser();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -23,8 +23,11 @@ public:
 
 signals:
     void openChanged(bool open);
+    // The user closed the window (not a hide by the application).
+    void closedByUser();
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 

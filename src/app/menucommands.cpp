@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "menucommands.h"
 
+#include "filemanagerreveal.h"
+
 #include "session/appviewmodel.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -125,8 +126,10 @@ void MenuCommands::openOutputFolder() {
     if (!m_session)
         return;
     const QUrl folder = m_session->effectiveOutputFolder();
-    if (!folder.isEmpty())
-        QDesktopServices::openUrl(folder);
+    if (folder.isEmpty())
+        return;
+    if (const QString problem = FileManagerReveal::openFolder(folder); !problem.isEmpty())
+        emit notice(problem);
 }
 
 } // namespace corvale

@@ -54,6 +54,8 @@ signals:
     void preferencesRequested();
     void aboutRequested();
     void quitRequested();
+    // A command could not be carried out; text says why.
+    void notice(const QString& text);
 
 private:
     QAction* add(QMenu* menu, Command command, const QString& title, const QKeySequence& keys);

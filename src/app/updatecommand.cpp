@@ -14,6 +14,8 @@ UpdateCommand::UpdateCommand(Updater& updater, QWidget* dialogParent, QObject* p
     : QObject(parent), m_updater(updater), m_dialogParent(dialogParent),
       m_action(new QAction(QStringLiteral("Check for Updates…"), this)) {
     m_action->setEnabled(updater.canCheckForUpdates());
+    // A build without an update feed has nothing to check against.
+    m_action->setVisible(!updater.feedUrl().isEmpty());
     connect(&updater, &Updater::canCheckForUpdatesChanged, m_action,
             [this] { m_action->setEnabled(m_updater.canCheckForUpdates()); });
     connect(m_action, &QAction::triggered, &updater, &Updater::checkForUpdates);

@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QUrlQuery>
 
 namespace corvale {
@@ -19,29 +18,33 @@ QUrl ReferenceLink::forPath(const QString& absolutePath) {
     return url;
 }
 
+std::optional<QString> ReferenceLink::pathFromFileUri(const QString& uri) {
+    const QUrl url(uri, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().compare(QStringLiteral("file"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    // toLocalFile() would keep "localhost" as a network share's "//localhost/…".
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (!path.startsWith(QLatin1Char('/')))
+        return std::nullopt;
+    return QDir::cleanPath(path);
+}
+
 std::optional<QString> ReferenceLink::firstSelectedPath(const QList<QByteArray>& arguments,
                                                         const QString& workingDirectory) {
-    if (arguments.isEmpty() || arguments.first().isEmpty())
+    const bool uris = !arguments.isEmpty() && arguments.first() == urisOption;
+    const qsizetype first = uris ? 1 : 0;
+    if (arguments.size() <= first || arguments.at(first).isEmpty())
         return std::nullopt;
-    const QByteArray& raw = arguments.first();
+    const QByteArray& raw = arguments.at(first);
     const QString argument = QFile::decodeName(raw);
     if (QFile::encodeName(argument) != raw)
         return std::nullopt;
-    static const QRegularExpression uriScheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
-    QString path = argument;
-    if (argument.startsWith(QStringLiteral("file:"), Qt::CaseInsensitive)) {
-        const QUrl url(argument);
-        if (!url.isValid() || !url.isLocalFile() ||
-            !(url.host().isEmpty() || url.host() == QStringLiteral("localhost")))
-            return std::nullopt;
-        path = url.toLocalFile();
-    } else if (!argument.startsWith(QLatin1Char('/')) && argument.contains(QStringLiteral("://")) &&
-               uriScheme.match(argument).hasMatch()) {
-        return std::nullopt;
-    }
-    if (path.isEmpty())
-        return std::nullopt;
-    return QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(path));
+    if (uris)
+        return pathFromFileUri(argument);
+    return QDir::cleanPath(QDir(workingDirectory).absoluteFilePath(argument));
 }
 
 } // namespace corvale

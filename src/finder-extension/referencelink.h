@@ -16,15 +16,23 @@ class ReferenceLink {
 public:
     ReferenceLink() = delete;
 
+    // The first argument says that the items after it are URIs, not paths. Only an entry that asks
+    // its file manager for URIs passes it: a file may well be named "file:%2E%2E%2Fx.wav".
+    static constexpr const char* urisOption = "--uris";
+
     // The path is percent-encoded here in full (only "/" kept), so that no "%XX" in a file name
     // is taken for an escape on the way and the receiver's full decode gives it back unchanged.
     [[nodiscard]] static QUrl forPath(const QString& absolutePath);
 
-    // The absolute path of the first argument as a file manager passes it: a path (relative
-    // ones against workingDirectory) or a file: URI. Nothing for other URIs, for an empty
-    // selection, and for names that do not survive decoding (not valid in the local encoding).
+    // The absolute path of the first selected item from the extension's arguments: paths
+    // (relative ones against workingDirectory), or after urisOption local file: URIs. Nothing
+    // for an empty selection, other URIs, and names that do not survive decoding (not valid in
+    // the local encoding).
     [[nodiscard]] static std::optional<QString>
     firstSelectedPath(const QList<QByteArray>& arguments, const QString& workingDirectory);
+
+    // The local path of a file: URI with no host or "localhost".
+    [[nodiscard]] static std::optional<QString> pathFromFileUri(const QString& uri);
 };
 
 } // namespace corvale

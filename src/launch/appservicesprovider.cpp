@@ -46,6 +46,10 @@ void AppServicesProvider::processPendingReference() {
     handleReference(reference);
 }
 
+void AppServicesProvider::showNotice(const QString& text) {
+    m_host.showNotice(text);
+}
+
 void AppServicesProvider::reopen() {
     if (m_askingForFiles)
         return;
@@ -66,6 +70,8 @@ void AppServicesProvider::handleReference(const QString& path) {
     // A second request must never take over the session of a run or of an open panel: the
     // running run would lose its reference and files and end having synced nothing.
     if (m_askingForFiles || m_viewModel->runUnderWay() || m_viewModel->headlessMode()) {
+        m_host.showNotice(QStringLiteral("“%1” was not opened: Corvale is busy with another sync.")
+                              .arg(QFileInfo(*reference).fileName()));
         reopen();
         return;
     }

@@ -35,6 +35,7 @@ public:
     void handleReference(const QString& path);
     // Carries out the parked request, if any.
     void processPendingReference();
+    void showNotice(const QString& text);
     // A second start without arguments: brings back what the user should see.
     void reopen();
 

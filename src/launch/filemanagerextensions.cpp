@@ -47,6 +47,20 @@ QString desktopExecQuoted(const QString& text) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
+// A string value of a key file (desktop entry, Nemo action), or one item of a ";" list.
+QString keyFileValue(const QString& text, bool listItem) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'\\' || (listItem && c == u';'))
+            escaped += QLatin1Char('\\');
+        if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 QString templateResource(FileManagerExtensions::FileManager manager) {
     switch (manager) {
     case FileManagerExtensions::FileManager::files:
@@ -111,6 +125,8 @@ QString FileManagerExtensions::integrationText(FileManager manager) const {
     QString text = QString::fromUtf8(resource.readAll());
     text.replace(QStringLiteral("@EXEC_DESKTOP@"), desktopExecQuoted(m_executable));
     text.replace(QStringLiteral("@EXEC_SHELL@"), shellQuoted(m_executable));
+    text.replace(QStringLiteral("@EXEC_VALUE@"), keyFileValue(m_executable, false));
+    text.replace(QStringLiteral("@EXEC_LIST_ITEM@"), keyFileValue(m_executable, true));
     return text;
 }
 

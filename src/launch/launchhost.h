@@ -38,6 +38,9 @@ public:
     virtual void raiseProgressFloater() = 0;
     // Shows the main window (creating it when needed), in front and focused.
     virtual void showMainWindow() = 0;
+    // A short word about a request that was refused or only partly carried out, where the user
+    // will see it: the window's status line, else a desktop notification.
+    virtual void showNotice(const QString& text) = 0;
     // A modal alert with one "OK" button.
     virtual void showMessage(const QString& text, const QString& informativeText) = 0;
     [[nodiscard]] virtual bool hasModalWindow() = 0;

@@ -6,6 +6,7 @@
 #include "urlrequests.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -33,7 +34,8 @@ std::optional<QString> localFile(const QString& argument) {
     if (!url.isValid() || !url.isLocalFile() ||
         !(url.host().isEmpty() || url.host() == QStringLiteral("localhost")))
         return std::nullopt;
-    return acceptableReferencePath(url.toLocalFile());
+    // toLocalFile() would keep "localhost" as a network share's "//localhost/…".
+    return acceptableReferencePath(url.path(QUrl::FullyDecoded));
 }
 
 } // namespace
@@ -53,12 +55,25 @@ LaunchRequest LaunchRequest::fromArguments(const QStringList& arguments) {
     for (const QString& argument : arguments) {
         const std::optional<QString> file = localFile(argument);
         if (!file)
-            return LaunchRequest();
-        if (request.m_file.isEmpty())
+            request.m_skipped.append(argument);
+        else if (request.m_file.isEmpty())
             request.m_file = *file;
     }
-    request.m_kind = Kind::file;
+    request.m_kind = request.m_file.isEmpty() ? Kind::ignored : Kind::file;
     return request;
+}
+
+QString LaunchRequest::skippedNotice() const {
+    if (m_skipped.isEmpty())
+        return {};
+    QStringList names;
+    for (const QString& argument : m_skipped) {
+        QString name = looksLikeUrl(argument) ? argument : QFileInfo(argument).fileName();
+        // A name may hold a line break or bytes that are not text; it is shown on one line.
+        name.replace(QLatin1Char('\n'), QChar(0x21B5));
+        names << QStringLiteral("“%1”").arg(name.isEmpty() ? argument : name);
+    }
+    return QStringLiteral("Skipped, not a regular file: %1").arg(names.join(QStringLiteral(", ")));
 }
 
 QStringList LaunchRequest::absoluteArguments(const QStringList& arguments,
@@ -84,9 +99,12 @@ void LaunchRequest::dispatch(AppServicesProvider& provider) const {
             handleOpenURL(url, provider);
         break;
     case Kind::file:
-        provider.handleReference(m_file);
-        break;
     case Kind::ignored:
+        // Said before the request's open panel takes over.
+        if (!m_skipped.isEmpty())
+            provider.showNotice(skippedNotice());
+        if (m_kind == Kind::file)
+            provider.handleReference(m_file);
         break;
     }
 }

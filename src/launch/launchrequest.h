@@ -11,8 +11,8 @@ namespace corvale {
 class AppServicesProvider;
 
 // What the arguments of a start of `corvale` ask for: nothing (show the window again),
-// "corvale" URLs, or files from "Open With" (only the first is used, and the whole request is
-// dropped when any argument is not an acceptable local file).
+// "corvale" URLs, or files from "Open With" (only the first regular file is used; the
+// arguments that are not local regular files are skipped and named in a notice).
 class LaunchRequest {
 public:
     enum class Kind { reopen, urls, file, ignored };
@@ -27,6 +27,10 @@ public:
     [[nodiscard]] Kind kind() const { return m_kind; }
     [[nodiscard]] const QList<QUrl>& urls() const { return m_urls; }
     [[nodiscard]] const QString& file() const { return m_file; }
+    // The arguments of an "Open With" request that were skipped.
+    [[nodiscard]] const QStringList& skipped() const { return m_skipped; }
+    // What the user is told about them; empty when nothing was skipped.
+    [[nodiscard]] QString skippedNotice() const;
 
     void dispatch(AppServicesProvider& provider) const;
 
@@ -34,6 +38,7 @@ private:
     Kind m_kind = Kind::ignored;
     QList<QUrl> m_urls;
     QString m_file;
+    QStringList m_skipped;
 };
 
 } // namespace corvale

@@ -118,6 +118,8 @@ signals:
     // Emitted last when a run has fully ended (after its cleanup, the status, the elapsed
     // time and the sound), cancelled or not, with how it ended.
     void runEnded(corvale::RunOutcome outcome);
+    // Something asked for was not done; text says what and why, for the status line.
+    void notice(const QString& text);
 
 private:
     void setIsProcessing(bool on);

@@ -113,7 +113,12 @@ void AppViewModel::addIndividualFiles(const QList<QUrl>& urls) {
         known.insert(item->url());
     QList<AudioFileItem*> files = m_files;
     for (const QUrl& url : urls) {
-        if (known.contains(url) || (!m_referenceFile.isEmpty() && url == m_referenceFile))
+        if (!m_referenceFile.isEmpty() && url == m_referenceFile) {
+            emit notice(QStringLiteral("“%1” is the reference, so it is not also a file to sync.")
+                            .arg(QFileInfo(url.toLocalFile()).fileName()));
+            continue;
+        }
+        if (known.contains(url))
             continue;
         known.insert(url); // the same file given twice is synced once
         files.append(new AudioFileItem(url, this));

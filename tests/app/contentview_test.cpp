@@ -4,6 +4,7 @@
 
 #include "contentview.h"
 #include "elidedlabel.h"
+#include "fileslistview.h"
 #include "glyphlabel.h"
 
 #include "session/audiofileitem.h"
@@ -103,15 +104,32 @@ TEST_F(ContentViewTest, MissingFFmpegIsShownInTheHeaderAndTheFooter) {
     EXPECT_LE(view.minimumSizeHint().width(), 540);
 }
 
-TEST_F(ContentViewTest, ClearAllAppearsFromTwoFiles) {
+TEST_F(ContentViewTest, AddFilesAndClearAllStayOnceAFileIsListed) {
     ContentView view(&session());
     view.show();
-    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
     EXPECT_FALSE(view.clearAllButton()->isVisible());
-    session().addIndividualFiles({audioFile(QStringLiteral("bob.wav"))});
+    EXPECT_FALSE(view.addFilesButton()->isVisible());
+    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
     EXPECT_TRUE(view.clearAllButton()->isVisible());
+    EXPECT_TRUE(view.addFilesButton()->isVisible());
+    m_host.files = {audioFile(QStringLiteral("bob.wav"))};
+    view.addFilesButton()->click();
+    EXPECT_EQ(session().individualFiles().size(), 2);
     view.clearAllButton()->click();
     EXPECT_TRUE(session().individualFiles().isEmpty());
+}
+
+TEST_F(ContentViewTest, SpareHeightGoesToTheListNotBelowTheOutputRow) {
+    ContentView view(&session());
+    view.resize(600, 900);
+    view.show();
+    session().addIndividualFiles({audioFile(QStringLiteral("ann.wav"))});
+    waitUntil([] { return false; }, 400); // the list's growth animates
+    const QWidget* output = view.outputPath()->parentWidget();
+    const int gap = view.progressBar()->parentWidget()->mapTo(&view, QPoint(0, 0)).y() -
+                    output->mapTo(&view, QPoint(0, output->height())).y();
+    EXPECT_LT(gap, 40);
+    EXPECT_GT(view.filesList()->height(), 400);
 }
 
 TEST_F(ContentViewTest, OutputRowShowsTheDefaultFolderItalicAndAChosenOneUpright) {

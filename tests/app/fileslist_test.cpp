@@ -96,27 +96,28 @@ TEST_F(FilesListTest, DropsAcceptOnlyFileUrls) {
     EXPECT_TRUE(selected.isEmpty());
 }
 
-TEST_F(FilesListTest, ListGrowsToSevenRowsThenScrolls) {
+TEST_F(FilesListTest, ListGrowsWithItsRowsThenScrolls) {
     EXPECT_EQ(FilesListView::listHeight(0), 100);
-    EXPECT_EQ(FilesListView::listHeight(1), 54);
-    EXPECT_EQ(FilesListView::listHeight(7), 330);
-    EXPECT_EQ(FilesListView::listHeight(8), 360);
+    EXPECT_EQ(FilesListView::listHeight(46), 54);
     EXPECT_EQ(FilesListView::listHeight(500), 360);
 
     ContentView view(&session());
     view.show();
     FilesListView* list = view.filesList();
     EXPECT_EQ(list->height(), 100);
-    session().addIndividualFiles(audioFiles(7));
-    ASSERT_TRUE(waitUntil([&] { return list->height() == 330; }, 3000)) << list->height();
+    session().addIndividualFiles(audioFiles(5));
+    const int fiveRows = 5 * list->rows().first()->sizeHint().height() + 8;
+    ASSERT_LT(fiveRows, 360);
+    ASSERT_TRUE(waitUntil([&] { return list->height() == fiveRows; }, 3000)) << list->height();
     EXPECT_EQ(list->scrollArea()->verticalScrollBar()->maximum(), 0);
-    session().addIndividualFiles({audioFile(QStringLiteral("eighth.wav"))});
-    ASSERT_TRUE(waitUntil([&] { return list->height() == 360; }, 3000)) << list->height();
+    session().addIndividualFiles(audioFiles(12).mid(5));
+    ASSERT_TRUE(waitUntil([&] { return list->targetHeight() == 360; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return list->height() >= 360; }, 3000)) << list->height();
     waitUntil([] { return false; }, 100); // let the layout settle
     EXPECT_GT(list->scrollArea()->verticalScrollBar()->maximum(), 0);
 
     const QList<FileRowView*> rows = list->rows();
-    ASSERT_EQ(rows.size(), 8);
+    ASSERT_EQ(rows.size(), 12);
     EXPECT_TRUE(rows.first()->showsDivider());
     EXPECT_FALSE(rows.last()->showsDivider());
 }

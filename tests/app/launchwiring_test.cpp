@@ -50,6 +50,7 @@ TEST_F(LaunchWiringTest, HelpMenuOffersTheExtensionAndTheUpdateCheck) {
     EXPECT_TRUE(launch.extensionAction()->isEnabled());
     // This build has no update feed.
     EXPECT_EQ(launch.updateAction()->isEnabled(), !launch.updater().feedUrl().isEmpty());
+    EXPECT_EQ(launch.updateAction()->isVisible(), !launch.updater().feedUrl().isEmpty());
 }
 
 TEST_F(LaunchWiringTest, EarlyRequestRunsHeadlessOnceTheWindowIsShownAndTheWindowComesBack) {

@@ -151,12 +151,16 @@ TEST(SoundBank, EveryListedSoundIsSuppliedAndUnknownOnesAreSilent) {
     bank.play(QStringLiteral("Trumpet"));
 }
 
-TEST(AboutDialog, CreditsNameTheAuthorAndFFmpeg) {
+TEST(AboutDialog, CreditsNameTheAuthorAndWhatCorvaleReallyUses) {
     const QString withMail =
         AboutDialog::creditsHtml(QStringLiteral("A & B"), QStringLiteral("team@example.org"));
     EXPECT_TRUE(withMail.contains(QStringLiteral("A &amp; B")));
     EXPECT_TRUE(withMail.contains(QStringLiteral("href=\"mailto:team@example.org\"")));
-    EXPECT_TRUE(withMail.contains(QStringLiteral("FFmpeg project")));
+    EXPECT_TRUE(withMail.contains(QStringLiteral("links no FFmpeg library")));
+    EXPECT_FALSE(withMail.contains(QStringLiteral("uses libraries from the FFmpeg")));
+    for (const char* part : {"Qt (LGPL-3.0)", "libsndfile (LGPL-2.1+)", "libsoxr (LGPL-2.1+)",
+                             "libebur128 (MIT)", "version 3 or later"})
+        EXPECT_TRUE(withMail.contains(QString::fromUtf8(part))) << part;
     EXPECT_TRUE(withMail.contains(QStringLiteral("href=\"https://ffmpeg.org\"")));
     EXPECT_FALSE(
         AboutDialog::creditsHtml(QStringLiteral("X"), {}).contains(QStringLiteral("mailto")));

@@ -53,12 +53,30 @@ TEST(ReferenceLinkTest, OnlyTheFirstSelectedLocalItemIsTakenAndMadeAbsolute) {
               QStringLiteral("/home/ana/Podcast/call.wav"));
     EXPECT_EQ(ReferenceLink::firstSelectedPath(Args{"/a/../b/x.wav"}, cwd),
               QStringLiteral("/b/x.wav"));
-    EXPECT_EQ(ReferenceLink::firstSelectedPath(Args{"file:///a/Call%20Recording.m4a"}, cwd),
-              QStringLiteral("/a/Call Recording.m4a"));
-    EXPECT_FALSE(ReferenceLink::firstSelectedPath(Args{"smb://server/share/a.wav"}, cwd));
-    EXPECT_FALSE(ReferenceLink::firstSelectedPath(Args{"file://otherhost/a.wav"}, cwd));
+    // Arguments are paths: a name that reads like a URL is a name in this folder.
+    EXPECT_EQ(ReferenceLink::firstSelectedPath(Args{"file:%2E%2E%2Fsecret.wav"}, cwd),
+              QStringLiteral("/home/ana/Podcast/file:%2E%2E%2Fsecret.wav"));
+    EXPECT_EQ(ReferenceLink::firstSelectedPath(Args{"file:///a/b.wav"}, cwd),
+              QStringLiteral("/home/ana/Podcast/file:/a/b.wav"));
     EXPECT_FALSE(ReferenceLink::firstSelectedPath(Args{}, cwd));
     EXPECT_FALSE(ReferenceLink::firstSelectedPath(Args{""}, cwd));
     // Not valid UTF-8: it could not be named again on the receiving side.
     EXPECT_FALSE(ReferenceLink::firstSelectedPath(Args{QByteArray("/a/\xff\xfe.wav")}, cwd));
+}
+
+TEST(ReferenceLinkTest, AfterTheUrisOptionOnlyLocalFileUrisAreTaken) {
+    const QString cwd = QStringLiteral("/home/ana/Podcast");
+    auto first = [&](const QByteArray& uri) {
+        return ReferenceLink::firstSelectedPath({ReferenceLink::urisOption, uri, "file:///b.wav"},
+                                                cwd);
+    };
+    EXPECT_EQ(first("file:///a/Call%20Recording%2541.m4a"),
+              QStringLiteral("/a/Call Recording%41.m4a"));
+    EXPECT_EQ(first("file://localhost/a/b.wav"), QStringLiteral("/a/b.wav"));
+    EXPECT_EQ(first("file:///a/Zo%C3%AB.wav"), QStringLiteral("/a/Zoë.wav"));
+    EXPECT_FALSE(first("smb://server/share/a.wav"));
+    EXPECT_FALSE(first("file://otherhost/a.wav"));
+    EXPECT_FALSE(first("/a/b.wav"));
+    EXPECT_FALSE(first("b.wav"));
+    EXPECT_FALSE(ReferenceLink::firstSelectedPath({ReferenceLink::urisOption}, cwd));
 }

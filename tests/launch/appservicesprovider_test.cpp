@@ -122,6 +122,9 @@ TEST_F(AppServicesProviderTest, HeadlessRunFromAVisibleWindowComesBackAndIgnores
     m_provider.handleReference(other);
     EXPECT_EQ(m_fake.panelMessages.size(), 1);
     EXPECT_EQ(m_fake.calls.last(), QStringLiteral("raiseFloater"));
+    // ...and is not dropped without a word.
+    EXPECT_EQ(m_fake.notices,
+              QStringList{"“Other.wav” was not opened: Corvale is busy with another sync."});
     EXPECT_EQ(session().referenceFile(), QUrl::fromLocalFile(m_reference));
     ASSERT_EQ(session().individualFiles().size(), 1);
 

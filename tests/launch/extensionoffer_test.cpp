@@ -75,19 +75,41 @@ TEST_F(ExtensionTest, InstallsAndRemovesOnlyItsOwnFiles) {
     EXPECT_EQ(file.readAll(), QByteArray("[Nemo Action]\nName=Mine\n"));
 }
 
-TEST_F(ExtensionTest, ScriptPassesEverySelectedNameAsItsOwnArgument) {
-    // printf stands in for the extension's command, reached through an awkward path.
-    const QString folder = m_dir.filePath(QStringLiteral("it's a $dir"));
+TEST_F(ExtensionTest, EntriesHandOverTheSelectionExactlyAndHideOnceTheProgramIsGone) {
+    // A script stands in for the extension's command, reached through an awkward path.
+    const QString folder = m_dir.filePath(QStringLiteral("it's a $dir;x"));
     ASSERT_TRUE(QDir().mkpath(folder));
-    const QString command = folder + QStringLiteral("/printf");
-    ASSERT_TRUE(QFile::link(QStringLiteral("/usr/bin/printf"), command));
+    const QString command =
+        makeFakeTool(folder, QStringLiteral("extension"), QStringLiteral("printf '<%s>' \"$@\""));
     const FileManagerExtensions extensions(command, m_dir.path());
-    ASSERT_TRUE(extensions.install(Manager::files).ok());
-    QProcess script;
-    script.start(extensions.integrationPath(Manager::files),
-                 {QStringLiteral("<%s>"), QStringLiteral("a b.wav"), QStringLiteral("$(x);'y'")});
-    ASSERT_TRUE(script.waitForFinished(5000));
-    EXPECT_EQ(script.readAllStandardOutput(), QByteArray("<a b.wav><$(x);'y'>"));
+    for (Manager manager : FileManagerExtensions::all())
+        ASSERT_TRUE(extensions.install(manager).ok());
+    auto runScript = [&] {
+        QProcess script;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NAUTILUS_SCRIPT_SELECTED_URIS"),
+                   QStringLiteral("file:///a/b%20%2541.wav\nfile:///c.wav\n"));
+        script.setProcessEnvironment(env);
+        // The arguments are what GLib's expansion left of the names: not to be trusted.
+        script.start(extensions.integrationPath(Manager::files), {QStringLiteral("b 1.wav")});
+        EXPECT_TRUE(script.waitForFinished(5000));
+        EXPECT_EQ(script.exitCode(), 0);
+        return script.readAllStandardOutput();
+    };
+    EXPECT_EQ(runScript(), QByteArray("<--uris><file:///a/b%20%2541.wav>"));
+
+    // Nemo and Dolphin check for the program before they show the entry.
+    auto text = [&](Manager manager) {
+        QFile file(extensions.integrationPath(manager));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return QString::fromUtf8(file.readAll());
+    };
+    QString listed = command;
+    listed.replace(QLatin1Char(';'), QStringLiteral("\\;"));
+    EXPECT_TRUE(text(Manager::nemo).contains(QStringLiteral("\nDependencies=%1;\n").arg(listed)));
+    EXPECT_TRUE(text(Manager::dolphin).contains(QStringLiteral("\nTryExec=%1\n").arg(command)));
+    ASSERT_TRUE(QFile::remove(command));
+    EXPECT_EQ(runScript(), QByteArray());
 }
 
 TEST_F(ExtensionTest, OfferIsMadeOnceAfterTheWindowAppearsAndOpensTheSettings) {

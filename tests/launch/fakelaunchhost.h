@@ -45,6 +45,10 @@ public:
         calls << QStringLiteral("message");
         messages << text + QStringLiteral(": ") + informative;
     }
+    void showNotice(const QString& text) override {
+        calls << QStringLiteral("notice");
+        notices << text;
+    }
     bool hasModalWindow() override { return modal; }
     bool askQuestion(const QString& text, const QString& informative, const QString& first,
                      const QString& second) override {
@@ -67,6 +71,7 @@ public:
     QStringList panelMessages;
     QStringList panelFolders;
     QStringList messages;
+    QStringList notices;
     QList<QStringList> questions;
     bool windowsShown = true;
     bool transparent = false;

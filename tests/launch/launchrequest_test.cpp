@@ -41,13 +41,27 @@ TEST(LaunchRequestTest, ArgumentsAreReadAsReopenUrlsOrOneLocalFile) {
     EXPECT_EQ(files.file(), a);
     EXPECT_EQ(LaunchRequest::fromArguments({QUrl::fromLocalFile(b).toString()}).file(), b);
 
-    // One argument that is not a local file drops the whole request.
-    for (const QString& stranger :
-         {QStringLiteral("http://example.com/a.wav"), QStringLiteral("relative.wav"), dir.path(),
-          QStringLiteral("/dev/null"), a + QStringLiteral(".missing"),
-          QStringLiteral("corvale://ref?path=") + a})
-        EXPECT_EQ(LaunchRequest::fromArguments({a, stranger}).kind(), LaunchRequest::Kind::ignored)
-            << stranger.toStdString();
+    // Arguments that are not local regular files are skipped, and named; the first regular
+    // file still counts.
+    const QStringList strangers = {QStringLiteral("http://example.com/a.wav"),
+                                   QStringLiteral("relative.wav"),
+                                   dir.path(),
+                                   QStringLiteral("/dev/null"),
+                                   a + QStringLiteral(".missing"),
+                                   QStringLiteral("corvale://ref?path=") + a,
+                                   dir.filePath(QStringLiteral("two\nlines.wav"))};
+    const LaunchRequest mixed = LaunchRequest::fromArguments(QStringList{strangers.first(), b} +
+                                                             strangers.mid(1) + QStringList{a});
+    EXPECT_EQ(mixed.kind(), LaunchRequest::Kind::file);
+    EXPECT_EQ(mixed.file(), b);
+    EXPECT_EQ(mixed.skipped(), strangers);
+    EXPECT_TRUE(mixed.skippedNotice().startsWith(
+        QStringLiteral("Skipped, not a regular file: “http://example.com/a.wav”, “relative.wav”")));
+    EXPECT_TRUE(mixed.skippedNotice().contains(QStringLiteral("“two↵lines.wav”")));
+    EXPECT_FALSE(mixed.skippedNotice().contains(QLatin1Char('\n')));
+    const LaunchRequest none = LaunchRequest::fromArguments({QStringLiteral("/dev/null")});
+    EXPECT_EQ(none.kind(), LaunchRequest::Kind::ignored);
+    EXPECT_EQ(none.skippedNotice(), QStringLiteral("Skipped, not a regular file: “null”"));
 }
 
 TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
