@@ -29,7 +29,8 @@ struct ToolInvocation {
 
 // Starts program with arguments (no shell) on the calling thread, which must run an event
 // loop, and calls done there when the child has ended. Standard input is closed and standard
-// output discarded; the error stream is collected. A stop request sends the child SIGTERM.
+// output discarded; the error stream is collected. A stop request sends SIGTERM to the child
+// and everything it started (its process group); what outlives the child is then killed.
 // Never blocks; done always runs after runTool has returned. The child is owned by context,
 // which must live on the calling thread: destroying context kills it without a call.
 void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* context,

@@ -78,6 +78,7 @@ private:
     struct Probe {
         double sampleRate = 0.0; // 0: not known
         int channels = 1;
+        bool regularFile = true; // false: a pipe, a device, a folder; never opened
     };
 
     void probeInputs();

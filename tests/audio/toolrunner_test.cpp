@@ -53,6 +53,16 @@ ToolInvocation slowFFmpeg() {
              "sine=frequency=440:duration=60", "-f", "null", "-"}};
 }
 
+// An orphan ended but not yet reaped by whoever adopted it.
+bool isZombie(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) == "Z";
+}
+
 bool processIsGone(qint64 pid) {
     return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
@@ -132,6 +142,29 @@ TEST_F(ToolRunnerTest, StopRequestedBeforeTheStartRunsNoProcessAndCallsBackLater
     EXPECT_FALSE(outcome->started);
     waitUntil([] { return false; }, 300);
     EXPECT_FALSE(QFile::exists(marker));
+}
+
+// A wrapper script given as the tool: its own children must not outlive a stop.
+TEST_F(ToolRunnerTest, AStopEndsEverythingTheToolStarted) {
+    const QString pidFile = m_dir.filePath("child.pid");
+    const QString tool = fake("wrapper", QStringLiteral("sleep 300 &\necho $! > '%1.tmp'\n"
+                                                        "mv '%1.tmp' '%1'\nwait")
+                                             .arg(pidFile));
+    std::stop_source source;
+    std::optional<ToolOutcome> outcome;
+    runTool({tool, {}}, source.get_token(), &m_context,
+            [&outcome](ToolOutcome o) { outcome = std::move(o); });
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(pidFile); }, 10000));
+    QFile file(pidFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const qint64 child = file.readAll().trimmed().toLongLong();
+    ASSERT_GT(child, 0);
+    source.request_stop();
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return processIsGone(child) || isZombie(child); }, 5000))
+        << "the wrapper's child outlived the stop";
+    if (!processIsGone(child))
+        ::kill(pid_t(child), SIGKILL);
 }
 
 TEST_F(ToolRunnerTest, StopFromAnotherThreadTerminatesRealFFmpegPromptly) {
