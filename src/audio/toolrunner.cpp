@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <sys/prctl.h>
@@ -224,7 +225,7 @@ void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* co
     process->start(invocation, std::move(stop));
 }
 
-void terminateAllTools(int timeoutMs) {
+void terminateAllTools(QDeadlineTimer deadline) {
     const QList<qint64> pids = registry().pids();
     if (pids.isEmpty())
         return;
@@ -236,7 +237,9 @@ void terminateAllTools(int timeoutMs) {
         for (const qint64 pid : pids)
             ::kill(-static_cast<pid_t>(pid), SIGKILL);
     };
-    if (waitForAll(pids, QDeadlineTimer(timeoutMs))) {
+    // Half the time to end on their own, the rest for SIGKILL to take effect.
+    const QDeadlineTimer polite(std::max<qint64>(deadline.remainingTime() / 2, 0));
+    if (waitForAll(pids, polite)) {
         endRemnants();
         return;
     }
@@ -244,7 +247,7 @@ void terminateAllTools(int timeoutMs) {
         if (!hasEnded(pid))
             signalGroup(pid, SIGKILL);
     }
-    waitForAll(pids, QDeadlineTimer(1000));
+    waitForAll(pids, deadline);
     endRemnants();
 }
 

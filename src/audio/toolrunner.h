@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -40,8 +41,9 @@ void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* co
 // no tool is left writing after its run is gone. Call before start().
 void bindChildToParent(QProcess& process);
 
-// Ends every child started by runTool that is still running (SIGTERM, then SIGKILL after
-// timeoutMs) and waits for them. For the way out of the process.
-void terminateAllTools(int timeoutMs = 3000);
+// Ends every child started by runTool that is still running, with whatever they started
+// (SIGTERM, then SIGKILL halfway to the deadline), and waits for them until the deadline at
+// the latest. For the way out of the process.
+void terminateAllTools(QDeadlineTimer deadline = QDeadlineTimer(3000));
 
 } // namespace corvale

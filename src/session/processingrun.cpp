@@ -413,10 +413,11 @@ void ProcessingRun::maybeEnd() {
     emit ended(m_report);
 }
 
-bool ProcessingRun::shutdown(int timeoutMs) {
+bool ProcessingRun::shutdown(QDeadlineTimer deadline) {
     cancel();
-    terminateAllTools(timeoutMs);
-    const bool idle = m_work->pool()->waitForDone(timeoutMs);
+    terminateAllTools(deadline);
+    const bool idle =
+        m_work->pool()->waitForDone(int(std::clamp<qint64>(deadline.remainingTime(), 0, 60000)));
     if (!m_tempFolder.isEmpty()) {
         std::error_code ec;
         std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);

@@ -251,17 +251,27 @@ TEST_F(ToolRunnerTest, TerminateAllToolsEndsEveryChildEvenOneIgnoringSigterm) {
     std::optional<ToolOutcome> polite;
     std::optional<ToolOutcome> stubborn;
     std::optional<ToolOutcome> ffmpeg;
-    runTool({fake("polite", "exec sleep 30"), {}}, {}, &m_context,
-            [&](ToolOutcome o) { polite = std::move(o); });
-    runTool({fake("stubborn", "trap '' TERM\nexec sleep 30"), {}}, {}, &m_context,
-            [&](ToolOutcome o) { stubborn = std::move(o); });
+    // Each script says when it stands where the test needs it: the stubborn one only once its
+    // trap is set, so the SIGKILL path is the one taken however slow the machine.
+    const QString ready = m_dir.filePath("ready");
+    runTool({fake("polite", QStringLiteral("echo >> '%1'\nexec sleep 30").arg(ready)), {}}, {},
+            &m_context, [&](ToolOutcome o) { polite = std::move(o); });
+    runTool(
+        {fake("stubborn", QStringLiteral("trap '' TERM\necho >> '%1'\nexec sleep 30").arg(ready)),
+         {}},
+        {}, &m_context, [&](ToolOutcome o) { stubborn = std::move(o); });
     runTool(slowFFmpeg(), {}, &m_context, [&](ToolOutcome o) { ffmpeg = std::move(o); });
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QFile file(ready);
+            return file.open(QIODevice::ReadOnly) && file.readAll().count('\n') == 2;
+        },
+        10000));
 
-    terminateAllTools(500);
+    terminateAllTools(QDeadlineTimer(500));
     ASSERT_TRUE(waitUntil([&] { return polite && stubborn && ffmpeg; }, 5000));
     EXPECT_NE(polite->exitStatus, 0);
     EXPECT_NE(stubborn->exitStatus, 0);
     EXPECT_NE(ffmpeg->exitStatus, 0);
-    terminateAllTools(500); // nothing left to end: returns at once
+    terminateAllTools(QDeadlineTimer(500)); // nothing left to end: returns at once
 }
