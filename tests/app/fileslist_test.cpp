@@ -112,8 +112,9 @@ TEST_F(FilesListTest, ListGrowsToSevenRowsThenScrolls) {
     EXPECT_EQ(list->scrollArea()->verticalScrollBar()->maximum(), 0);
     session().addIndividualFiles({audioFile(QStringLiteral("eighth.wav"))});
     ASSERT_TRUE(waitUntil([&] { return list->height() == 360; }, 3000)) << list->height();
-    waitUntil([] { return false; }, 100); // let the layout settle
-    EXPECT_GT(list->scrollArea()->verticalScrollBar()->maximum(), 0);
+    // The scroll range follows the layout, which settles after the height.
+    EXPECT_TRUE(
+        waitUntil([&] { return list->scrollArea()->verticalScrollBar()->maximum() > 0; }, 3000));
 
     const QList<FileRowView*> rows = list->rows();
     ASSERT_EQ(rows.size(), 8);

@@ -242,8 +242,8 @@ TEST_F(RunTrust, ASessionDestroyedMidRunIsNeverCalledBack) {
     // No time to wait: the run outlives the session and must not touch it (ASan watches).
     session().shutdown(0);
     m_session.reset();
-    waitUntil([] { return false; }, 3000);
-    EXPECT_TRUE(runTempFolders().isEmpty());
+    // The orphaned run winds down on its own: until its folder is gone it may still report.
+    EXPECT_TRUE(waitUntil([&] { return runTempFolders().isEmpty(); }, 30000));
 }
 
 TEST_F(RunTrust, ARunNeedsNoSessionToReportThrough) {

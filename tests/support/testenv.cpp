@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
@@ -29,6 +30,21 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
             QThread::msleep(2);
     }
     return true;
+}
+
+int childProcessCount() {
+    int count = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // The command name may hold spaces; the fields after it are state, then parent.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == QCoreApplication::applicationPid())
+            ++count;
+    }
+    return count;
 }
 
 QString makeFakeTool(const QString& dir, const QString& name, const QString& scriptBody) {

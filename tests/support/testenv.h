@@ -14,6 +14,9 @@ namespace corvale::test {
 // Runs the event loop until condition holds or timeoutMs passes; returns the condition.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 60000);
 
+// How many processes this process started still exist (those ended but not yet reaped count).
+[[nodiscard]] int childProcessCount();
+
 // Writes an executable shell script at dir/name that stands in for a tool (failure paths only).
 QString makeFakeTool(const QString& dir, const QString& name, const QString& scriptBody);
 
