@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/audiooutputwriter.h"
 #include "support/speechgen.h"
+#include "support/testenv.h"
 #include "support/wavfile.h"
 
 #include <QDir>
@@ -8,8 +9,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <limits>
 #include <sndfile.h>
@@ -78,19 +77,6 @@ protected:
     QStringList partialFiles() const {
         return QDir(m_dir.path())
             .entryList({QStringLiteral("*partial*")}, QDir::Files | QDir::Hidden);
-    }
-    // True while this process holds a file open in the folder that no name leads to: the
-    // output being written.
-    bool writingUnnamed() const {
-        const QByteArray prefix = QFile::encodeName(QDir(m_dir.path()).canonicalPath()) + "/#";
-        for (int fd = 0; fd < 1024; ++fd) {
-            char target[4096] = {};
-            const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
-            const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
-            if (n > 0 && QByteArray(target, int(n)).startsWith(prefix))
-                return true;
-        }
-        return false;
     }
 
     QTemporaryDir m_dir;
@@ -290,7 +276,7 @@ TEST_F(WriterTest, WriteCancelledMidWayLeavesNoOutputAndNoTemporaryFile) {
                 m_writer.write(parts, path(QStringLiteral("out.wav")), source.get_token()));
             finished = true;
         });
-        while (!finished && partialFiles().isEmpty() && !writingUnnamed())
+        while (!finished && partialFiles().isEmpty() && !test::unnamedFileSize(m_dir.path()))
             std::this_thread::yield();
         source.request_stop();
         worker.join();

@@ -8,6 +8,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace corvale::test {
 
 QString realFFmpeg() {
@@ -45,6 +48,20 @@ int childProcessCount() {
             ++count;
     }
     return count;
+}
+
+std::optional<qint64> unnamedFileSize(const QString& folder) {
+    const QByteArray prefix = QFile::encodeName(QDir(folder).canonicalPath()) + "/#";
+    for (int fd = 0; fd < 1024; ++fd) {
+        const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+        char target[4096] = {};
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
+        struct stat info {};
+        if (n > 0 && QByteArray(target, int(n)).startsWith(prefix) &&
+            ::stat(link.constData(), &info) == 0)
+            return qint64(info.st_size);
+    }
+    return std::nullopt;
 }
 
 QString makeFakeTool(const QString& dir, const QString& name, const QString& scriptBody) {
