@@ -2,6 +2,7 @@
 #include "audioconverter.h"
 
 #include "toolrunner.h"
+#include "wavreader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -45,6 +46,18 @@ QString errorText(const QByteArray& bytes) {
     return text;
 }
 
+// A tool that says it succeeded is believed only when it left what was asked for: a wrapper
+// or a broken build can exit 0 having written text, or nothing, and that must never be read as
+// audio, let alone published as a copy of the reference.
+Result<QString> checkedOutput(const QString& output, const ConversionRequest& request) {
+    WavReader reader;
+    if (reader.open(output) || !reader.isPcm16() || reader.channels() != (request.stereo ? 2 : 1) ||
+        reader.sampleRate() != static_cast<int>(std::trunc(request.sampleRate)))
+        return CorvaleError::conversionFailed(
+            QStringLiteral("ffmpeg reported success but wrote no readable 16-bit WAV"));
+    return output;
+}
+
 } // namespace
 
 QString AudioConverter::outputPath(const ConversionRequest& request) {
@@ -76,13 +89,14 @@ void AudioConverter::convertToWAV(const ConversionRequest& request, std::stop_to
                                   QObject* context,
                                   std::function<void(Result<QString>)> done) const {
     runTool({m_ffmpegPath, arguments(request)}, std::move(stop), context,
-            [output = outputPath(request), done = std::move(done)](const ToolOutcome& outcome) {
+            [output = outputPath(request), request,
+             done = std::move(done)](const ToolOutcome& outcome) {
                 if (outcome.cancelled)
                     done(CorvaleError::cancelled());
                 else if (!outcome.started)
                     done(CorvaleError::passedOn(outcome.startError));
                 else if (outcome.exitStatus == 0)
-                    done(output);
+                    done(checkedOutput(output, request));
                 else
                     done(CorvaleError::conversionFailed(errorText(outcome.errorOutput)));
             });

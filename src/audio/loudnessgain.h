@@ -12,6 +12,11 @@ namespace corvale {
 // written: a gain that small is not worth a pass over the file.
 constexpr double kLoudnessToleranceLU = 0.5;
 
+// The loudness targets a run accepts, in LUFS. Above the loudest, a gain to reach it would
+// clip nearly any speech; below the quietest, the output is all but silent.
+constexpr double kLoudestTargetLUFS = -5.0;
+constexpr double kQuietestTargetLUFS = -70.0;
+
 // The gain in dB that takes measured to target, or nothing when it is within
 // kLoudnessToleranceLU. Both in LUFS; a measurement that is not finite (silence) gives nothing.
 [[nodiscard]] std::optional<double> gainToTarget(double measuredLUFS, double targetLUFS);

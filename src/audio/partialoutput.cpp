@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <sndfile.h>
@@ -52,36 +51,17 @@ bool refusedByKernel(int code) {
 
 } // namespace
 
-PartialOutput::PartialOutput() = default;
+PartialOutput::PartialOutput(UnpublishedFile::Kind kind) : m_kind(kind) {}
 
 PartialOutput::~PartialOutput() {
     discard();
 }
 
 Result<Done> PartialOutput::create(const QString& finalPath, int sampleRate) {
-    const QFileInfo target(finalPath);
-    m_finalPath = QFile::encodeName(target.absoluteFilePath());
-    QByteArray stem = QFile::encodeName(target.fileName());
-    if (stem.size() > 180) // keep the temporary name within NAME_MAX
-        stem.clear();
-    const QByteArray folder = QFile::encodeName(target.absolutePath());
-    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    int lastError = EEXIST;
-    for (int attempt = 0; attempt < 64 && lastError == EEXIST; ++attempt) {
-        QByteArray suffix(6, 'x');
-        for (char& c : suffix)
-            c = kAlphabet[QRandomGenerator::global()->bounded(36)];
-        const QByteArray candidate = folder + "/." + stem + ".corvale-partial-" + suffix + ".wav";
-        const int fd = ::open(candidate.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            m_fd = fd;
-            m_tempPath = candidate;
-            break;
-        }
-        lastError = errno;
-    }
-    if (m_fd < 0)
-        return systemError(lastError);
+    m_finalPath = QFile::encodeName(QFileInfo(finalPath).absoluteFilePath());
+    if (const int error = m_unpublished.create(finalPath, m_kind); error != 0)
+        return systemError(error);
+    m_fd = m_unpublished.fd();
 
     SF_INFO info{};
     info.samplerate = sampleRate;
@@ -298,19 +278,15 @@ Result<QString> PartialOutput::commit(const NextName& nextName) {
         if (auto r = writeLengths(); !r)
             return r.error();
     }
-    const int fd = std::exchange(m_fd, -1);
-    if (::close(fd) != 0)
-        return systemError(errno);
+    m_fd = -1;
     // Never over anything that stands at the name: a name taken meanwhile gives way to the
     // next one nextName offers.
-    const Published published =
-        publishUnderFreeName(m_tempPath, QFile::decodeName(m_finalPath), nextName);
+    const Published published = m_unpublished.publish(QFile::decodeName(m_finalPath), nextName);
     if (published.error == EEXIST)
         return CorvaleError::cannotWriteAudio(
             QStringLiteral("“%1” already exists").arg(QFile::decodeName(m_finalPath)));
     if (published.error != 0)
         return systemError(published.error);
-    m_tempPath.clear();
     return published.path;
 }
 
@@ -318,12 +294,8 @@ void PartialOutput::discard() {
     if (m_file)
         sf_close(m_file);
     m_file = nullptr;
-    if (m_fd >= 0)
-        ::close(m_fd);
     m_fd = -1;
-    if (!m_tempPath.isEmpty())
-        ::unlink(m_tempPath.constData());
-    m_tempPath.clear();
+    m_unpublished.discard();
 }
 
 } // namespace corvale

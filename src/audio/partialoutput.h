@@ -3,6 +3,7 @@
 
 #include "publishfile.h"
 #include "result.h"
+#include "unpublishedfile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,16 +18,18 @@ namespace corvale {
 
 class LoudnessMeter;
 
-// A mono 16-bit WAV under construction: a hidden, uniquely named file beside the final one
-// that is renamed into place only when complete, so an interrupted write never looks like a
-// result. Destroyed without commit(), it removes the file. Lengths are in frames.
+// A mono 16-bit WAV under construction: a file beside the final one that no name leads to
+// (see UnpublishedFile) and that gets its name only when complete, so an interrupted write
+// never looks like a result and even a killed one leaves nothing. Destroyed without commit(),
+// it removes the file. Lengths are in frames.
 //
 // Samples reach it in two ways that give the same bytes: through libsndfile (floats, shorts,
 // silence), or copied by the kernel from another file's 16-bit mono data (appendCopy), which
 // costs no copy through this process and nothing at all on file systems that share extents.
 class PartialOutput {
 public:
-    PartialOutput();
+    explicit PartialOutput(
+        UnpublishedFile::Kind kind = UnpublishedFile::Kind::unnamedWhereSupported);
     ~PartialOutput();
     PartialOutput(const PartialOutput&) = delete;
     PartialOutput& operator=(const PartialOutput&) = delete;
@@ -78,9 +81,10 @@ private:
     [[nodiscard]] Result<Done> meterUpTo(std::int64_t frame);
     [[nodiscard]] Result<std::int64_t> readFrames(std::int64_t first, std::int64_t count);
 
+    UnpublishedFile::Kind m_kind;
+    UnpublishedFile m_unpublished;
     QByteArray m_finalPath;
-    QByteArray m_tempPath;
-    int m_fd = -1;
+    int m_fd = -1; // m_unpublished's
     sf_private_tag* m_file = nullptr;
     std::int64_t m_dataOffset = 0; // byte of the first frame
     std::int64_t m_length = 0;

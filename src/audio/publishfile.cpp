@@ -17,6 +17,12 @@ bool pathIsTaken(const QString& path) {
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 || errno != ENOENT;
 }
 
+bool nameCanExist(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ||
+           (errno != ENAMETOOLONG && errno != ENOTDIR);
+}
+
 int publishWithoutReplacing(const QByteArray& tempPath, const QByteArray& finalPath) {
     if (::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, finalPath.constData(),
                     RENAME_NOREPLACE) == 0)
@@ -33,10 +39,17 @@ int publishWithoutReplacing(const QByteArray& tempPath, const QByteArray& finalP
 
 Published publishUnderFreeName(const QByteArray& tempPath, const QString& finalPath,
                                const NextName& nextName) {
+    return publishUnderFreeName(
+        [&tempPath](const QByteArray& name) { return publishWithoutReplacing(tempPath, name); },
+        finalPath, nextName);
+}
+
+Published publishUnderFreeName(const PublishStep& step, const QString& finalPath,
+                               const NextName& nextName) {
     QString target = finalPath;
     // Bounded: a caller whose names keep being taken gives up rather than spin.
     for (int attempt = 0; attempt < 10000; ++attempt) {
-        const int error = publishWithoutReplacing(tempPath, QFile::encodeName(target));
+        const int error = step(QFile::encodeName(target));
         if (error == 0)
             return {target, 0};
         if (error != EEXIST || !nextName)

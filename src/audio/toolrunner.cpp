@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <sys/prctl.h>
@@ -48,6 +49,15 @@ ChildRegistry& registry() {
     return instance;
 }
 
+// Each child leads its own process group (see bindChildToParent), so a wrapper script's own
+// children are ended with it. Before the child has made its group, the child alone.
+void signalGroup(qint64 pid, int signal) {
+    if (pid <= 0)
+        return;
+    if (::kill(-static_cast<pid_t>(pid), signal) != 0)
+        ::kill(static_cast<pid_t>(pid), signal);
+}
+
 // Runs on whatever thread requests the stop; only posts the request to the process's thread.
 struct TerminateRequest {
     QProcess* process;
@@ -56,7 +66,7 @@ struct TerminateRequest {
             process,
             [p = process] {
                 if (p->state() != QProcess::NotRunning)
-                    p->terminate();
+                    signalGroup(p->processId(), SIGTERM);
             },
             Qt::QueuedConnection);
     }
@@ -90,7 +100,7 @@ public:
         registry().remove(this);
         disconnect(this, nullptr, nullptr, nullptr);
         if (state() != NotRunning) {
-            kill();
+            signalGroup(processId(), SIGKILL);
             waitForFinished(5000);
         }
     }
@@ -115,6 +125,10 @@ public:
             complete(std::move(outcome));
         });
         connect(this, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
+            // A stopped wrapper's children that outlived it (the group outlives its leader
+            // while any member lives, so this reaches no one else).
+            if (m_stopToken.stop_requested())
+                ::kill(-static_cast<pid_t>(m_pid), SIGKILL);
             m_errorOutput += readAllStandardError();
             ToolOutcome outcome;
             outcome.started = true;
@@ -123,10 +137,12 @@ public:
             complete(std::move(outcome));
         });
 
+        m_stopToken = stop;
         m_stop.emplace(std::move(stop), TerminateRequest{this});
         QProcess::start(QIODevice::ReadOnly);
-        if (state() != NotRunning && processId() > 0)
-            registry().add(this, processId());
+        m_pid = processId();
+        if (state() != NotRunning && m_pid > 0)
+            registry().add(this, m_pid);
     }
 
 private:
@@ -150,6 +166,8 @@ private:
 
     std::function<void(ToolOutcome)> m_done;
     std::optional<std::stop_callback<TerminateRequest>> m_stop;
+    std::stop_token m_stopToken;
+    qint64 m_pid = 0;
     QByteArray m_errorOutput;
     bool m_completed = false;
 };
@@ -185,6 +203,9 @@ void bindChildToParent(QProcess& process) {
     process.setChildProcessModifier([parent] {
         // Runs in the child between fork and exec: only async-signal-safe calls here.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // Its own group: a stop reaches whatever it starts, and a Ctrl-C at the terminal
+        // reaches only this process, which ends its tools itself.
+        ::setpgid(0, 0);
         if (::getppid() != parent) // the parent died before the line above took effect
             ::_exit(127);
     });
@@ -204,19 +225,30 @@ void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* co
     process->start(invocation, std::move(stop));
 }
 
-void terminateAllTools(int timeoutMs) {
+void terminateAllTools(QDeadlineTimer deadline) {
     const QList<qint64> pids = registry().pids();
     if (pids.isEmpty())
         return;
     for (const qint64 pid : pids)
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-    if (waitForAll(pids, QDeadlineTimer(timeoutMs)))
+        signalGroup(pid, SIGTERM);
+    // The leaders are not reaped here (WNOWAIT), so their ids still name their groups only:
+    // whatever the leaders started and left behind goes with them.
+    const auto endRemnants = [&pids] {
+        for (const qint64 pid : pids)
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    };
+    // Half the time to end on their own, the rest for SIGKILL to take effect.
+    const QDeadlineTimer polite(std::max<qint64>(deadline.remainingTime() / 2, 0));
+    if (waitForAll(pids, polite)) {
+        endRemnants();
         return;
+    }
     for (const qint64 pid : pids) {
         if (!hasEnded(pid))
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            signalGroup(pid, SIGKILL);
     }
-    waitForAll(pids, QDeadlineTimer(1000));
+    waitForAll(pids, deadline);
+    endRemnants();
 }
 
 } // namespace corvale

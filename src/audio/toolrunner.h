@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 
@@ -29,7 +30,8 @@ struct ToolInvocation {
 
 // Starts program with arguments (no shell) on the calling thread, which must run an event
 // loop, and calls done there when the child has ended. Standard input is closed and standard
-// output discarded; the error stream is collected. A stop request sends the child SIGTERM.
+// output discarded; the error stream is collected. A stop request sends SIGTERM to the child
+// and everything it started (its process group); what outlives the child is then killed.
 // Never blocks; done always runs after runTool has returned. The child is owned by context,
 // which must live on the calling thread: destroying context kills it without a call.
 void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* context,
@@ -39,8 +41,9 @@ void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* co
 // no tool is left writing after its run is gone. Call before start().
 void bindChildToParent(QProcess& process);
 
-// Ends every child started by runTool that is still running (SIGTERM, then SIGKILL after
-// timeoutMs) and waits for them. For the way out of the process.
-void terminateAllTools(int timeoutMs = 3000);
+// Ends every child started by runTool that is still running, with whatever they started
+// (SIGTERM, then SIGKILL halfway to the deadline), and waits for them until the deadline at
+// the latest. For the way out of the process.
+void terminateAllTools(QDeadlineTimer deadline = QDeadlineTimer(3000));
 
 } // namespace corvale

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "clioptions.h"
 
+#include "audio/loudnessgain.h"
 #include "session/preferences.h"
 
 #include <QCommandLineParser>
@@ -111,9 +112,12 @@ ParseOutcome parseArguments(const QStringList& arguments) {
     if (parser.isSet(normalize)) {
         bool ok = false;
         const double target = parser.value(normalize).toDouble(&ok);
-        if (!ok || !std::isfinite(target) || target > 0.0 || target < -70.0)
-            return usageError(QStringLiteral("--normalize needs a loudness between -70 and 0 "
-                                             "LUFS, such as -16"));
+        if (!ok || !std::isfinite(target) || target > kLoudestTargetLUFS ||
+            target < kQuietestTargetLUFS)
+            return usageError(QStringLiteral("--normalize needs a loudness between %1 and %2 "
+                                             "LUFS, such as -16")
+                                  .arg(kQuietestTargetLUFS)
+                                  .arg(kLoudestTargetLUFS));
         o.normalizeTarget = target;
     }
     if (o.normalizeTarget && o.noNormalize)

@@ -78,8 +78,14 @@ int main(int argc, char** argv) {
         action.sa_handler = onSignal;
         sigemptyset(&action.sa_mask);
         action.sa_flags = SA_RESTART;
-        // A closed terminal or a dropped SSH session ends the run as cleanly as Ctrl-C.
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        // Every signal whose default action would end the process mid-write, leaving the
+        // temporary folder and children behind, ends the run as cleanly as Ctrl-C: a closed
+        // terminal, a dropped SSH session, a CPU limit, a stray kill -USR1. Faults (SEGV and
+        // the like) keep their default.
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                 SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGSTKFLT})
+            ::sigaction(signal, &action, nullptr);
+        for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
             ::sigaction(signal, &action, nullptr);
     }
     CliRun run(options, out, err, ::isatty(STDERR_FILENO) == 1);

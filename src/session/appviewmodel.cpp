@@ -230,7 +230,7 @@ void AppViewModel::endHeadless() {
 }
 
 void AppViewModel::shutdown(int timeoutMs) {
-    m_runs.shutdown(timeoutMs);
+    m_runs.shutdown(QDeadlineTimer(timeoutMs));
 }
 
 const ItemReport* AppViewModel::reportOf(const AudioFileItem* item) const {

@@ -92,9 +92,10 @@ public:
     void cancelProcessing();
     void resetSession();
     void endHeadless();
-    // The way out of the process: cancels a run, ends its children, waits (bounded) for its
-    // background work and removes what is unfinished.
-    void shutdown(int timeoutMs = 10000);
+    // The way out of the process: cancels a run, ends its children, waits for its background
+    // work (at most timeoutMs, and never past RunController::kMaxShutdownMs) and removes what is
+    // unfinished.
+    void shutdown(int timeoutMs = RunController::kMaxShutdownMs);
 
     [[nodiscard]] static QString formatElapsed(double seconds);
 

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "filecopy.h"
 
+#include "audio/unpublishedfile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cstring>
@@ -48,11 +49,10 @@ Result<QString> copyFileSafely(const QString& source, const QString& destination
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly))
         return CorvaleError::passedOn(in.errorString());
-    const QFileInfo info(target);
-    QTemporaryFile out(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                       QStringLiteral(".XXXXXX.partial"));
-    if (!out.open())
-        return CorvaleError::passedOn(out.errorString());
+    // Unnamed until complete: a copy cut short, even by SIGKILL, leaves nothing.
+    UnpublishedFile out;
+    if (const int error = out.create(target); error != 0)
+        return systemError(error);
     QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
         if (stop.stop_requested())
@@ -62,20 +62,21 @@ Result<QString> copyFileSafely(const QString& source, const QString& destination
             return CorvaleError::passedOn(in.errorString());
         if (got == 0)
             break;
-        if (out.write(buffer.constData(), got) != got)
-            return CorvaleError::passedOn(out.errorString());
+        for (qint64 put = 0; put < got;) {
+            const ssize_t n = ::write(out.fd(), buffer.constData() + put, std::size_t(got - put));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return systemError(n < 0 ? errno : EIO);
+            put += n;
+        }
     }
-    if (!out.flush())
-        return CorvaleError::passedOn(out.errorString());
-    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                       QFileDevice::ReadOther);
-    const Published published =
-        publishUnderFreeName(QFile::encodeName(out.fileName()), target, nextName);
+    ::fchmod(out.fd(), 0644);
+    const Published published = out.publish(target, nextName);
     if (published.error == EEXIST)
         return nameTaken();
     if (published.error != 0)
         return systemError(published.error);
-    out.setAutoRemove(false); // it was moved to its name
     return published.path;
 }
 

@@ -147,8 +147,13 @@ QUrl OutputNameReserver::reserveFirstFree(const QString& folder, const QString& 
     QMutexLocker lock(&m_mutex);
     const QDir dir(folder);
     QString path = dir.filePath(first);
-    for (int k = 2; pathIsTaken(path) || m_reserved.contains(path); ++k)
+    for (int k = 2; pathIsTaken(path) || m_reserved.contains(path); ++k) {
+        // A name too long for the file system is taken by nothing, yet never free: numbering
+        // only lengthens it. Bounded besides, so a folder that fills meanwhile cannot hold us.
+        if (!nameCanExist(path) || k > kMaxNumberedNames)
+            return {};
         path = dir.filePath(numbered(k));
+    }
     m_reserved.insert(path);
     return QUrl::fromLocalFile(path);
 }

@@ -36,9 +36,12 @@ using OutputGroup = QList<ItemAnalysis>;
 
 // Hands out output names that neither exist (anything at the path counts, a dangling link
 // included) nor were handed out before in this run. Safe to call from any thread, so that a
-// writer whose name was taken meanwhile can ask for the next one.
+// writer whose name was taken meanwhile can ask for the next one. An empty URL when there is
+// no such name: one too long for the file system, or every numbered name taken.
 class OutputNameReserver {
 public:
+    static constexpr int kMaxNumberedNames = 100000;
+
     [[nodiscard]] QUrl uniqueOutputURL(const QString& folder, const QString& base,
                                        const QString& suffix);
     [[nodiscard]] QUrl uniqueReferenceCopyURL(const QString& folder, const QString& base);

@@ -7,6 +7,7 @@
 #include "reviewwarnings.h"
 #include "runwork.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <cmath>
@@ -62,6 +63,7 @@ struct WriteJob {
     std::vector<SyncPart> parts;
     QString path;
     NextName nextName;
+    bool noName = false;
 };
 
 } // namespace
@@ -103,9 +105,14 @@ void OutputStage::writeGroup(const OutputGroup& group) {
         const QString path = names->uniqueOutputURL(folder, base, suffix).toLocalFile();
         // Asked on the writer's thread when another program took the name meanwhile.
         NextName next = [names, folder, base, suffix]() -> std::optional<QString> {
-            return names->uniqueOutputURL(folder, base, suffix).toLocalFile();
+            const QUrl url = names->uniqueOutputURL(folder, base, suffix);
+            return url.isEmpty() ? std::nullopt : std::optional(url.toLocalFile());
         };
-        return WriteJob{std::move(parts), path, std::move(next)};
+        // No name can be given (too long for the file system): the path says which it was.
+        const QString shown =
+            path.isEmpty() ? QDir(folder).filePath(base + suffix + QStringLiteral("-synced.wav"))
+                           : path;
+        return WriteJob{std::move(parts), shown, std::move(next), path.isEmpty()};
     };
     std::vector<WriteJob> jobs;
     if (isSplit(group)) {
@@ -134,6 +141,12 @@ void OutputStage::writeGroup(const OutputGroup& group) {
             std::optional<ItemFailure> failure;
             for (const WriteJob& job : jobs) {
                 // The right side is not attempted when the left one failed.
+                if (job.noName) {
+                    failure = ItemFailure{RunStep::write, job.path,
+                                          CorvaleError::cannotWriteAudio(QStringLiteral(
+                                              "the name is too long for the file system"))};
+                    break;
+                }
                 auto result = writer.writeOutput(job.parts, job.path, options, stop, job.nextName);
                 if (!result) {
                     failure = ItemFailure{RunStep::write, job.path, result.error()};

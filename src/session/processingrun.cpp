@@ -4,6 +4,7 @@
 #include "audio/audioconverter.h"
 #include "audio/ffmpeglocator.h"
 #include "audio/toolrunner.h"
+#include "audio/unpublishedfile.h"
 #include "filecopy.h"
 #include "runfolder.h"
 #include "runwork.h"
@@ -16,7 +17,25 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace corvale {
+namespace {
+
+// stat() tells a pipe or a device without opening it. A missing file is left to the tools,
+// whose message says so.
+bool isSpecialFile(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode);
+}
+
+QString notRegularText(const QString& path) {
+    return QStringLiteral("“%1” is not a regular file (a pipe, a device or a folder); only "
+                          "audio or video files can be synced")
+        .arg(QFileInfo(path).fileName());
+}
+
+} // namespace
 
 ProcessingRun::ProcessingRun(Request request, QThreadPool* pool, QObject* parent)
     : QObject(parent), m_request(std::move(request)), m_work(new RunWork(pool, this)),
@@ -55,6 +74,9 @@ void ProcessingRun::start() {
         endPipeline();
         return;
     }
+    // Where unnamed files are not to be had, a killed run's hidden partial outputs.
+    m_work->offThread([folder = m_request.outputFolder] { return removeDeadPartials(folder); },
+                      [](int) {});
     emit statusMessageChanged(QStringLiteral("Converting…"));
     for (qsizetype i = 0; i < m_request.inputs.size(); ++i)
         emit itemStep(i, ProcessingStatus::Kind::converting);
@@ -76,6 +98,10 @@ void ProcessingRun::probeInputs() {
     for (qsizetype i = 0; i < paths.size(); ++i) {
         m_work->offThread(
             [path = paths[i], ffprobe = m_ffprobe] {
+                // Opening a named pipe or a device can wait for ever, in this process or in a
+                // tool: such a file is refused before anything opens it.
+                if (isSpecialFile(path))
+                    return Probe{0.0, 1, false};
                 const AudioFormat format = probeAudioFormat(path, ffprobe);
                 return Probe{format.rateKnown ? format.sampleRate : 0.0, format.channels};
             },
@@ -92,11 +118,18 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
         endPipeline();
         return;
     }
+    if (!probes.front().regularFile) {
+        const QString path = m_request.reference.toLocalFile();
+        failRun(QStringLiteral("The reference ") + notRegularText(path),
+                ItemFailure{RunStep::probe, path, CorvaleError::passedOn(notRegularText(path))});
+        endPipeline();
+        return;
+    }
     // Without ffprobe a rate libsndfile cannot read would be a guess, and a wrong guess
     // writes every output at the wrong speed.
     if (m_ffprobe.isEmpty()) {
         for (std::size_t i = 0; i < probes.size(); ++i) {
-            if (probes[i].sampleRate > 0.0)
+            if (probes[i].sampleRate > 0.0 || !probes[i].regularFile)
                 continue;
             const QUrl url = i == 0 ? m_request.reference : m_request.inputs[qsizetype(i - 1)];
             const QString text =
@@ -131,6 +164,11 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
     for (qsizetype i = 0; i < m_request.inputs.size(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         m_conversions[index].stereo = probes[index + 1].channels >= 2;
+        if (!probes[index + 1].regularFile) {
+            m_conversions[index].result =
+                CorvaleError::passedOn(notRegularText(m_request.inputs[i].toLocalFile()));
+            continue;
+        }
         converter.convertToWAV(
             {m_request.inputs[i].toLocalFile(), m_tempFolder,
              QStringLiteral("_ind") + QString::number(i), m_conversions[index].stereo,
@@ -186,8 +224,17 @@ void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
     const QString base = baseName(m_request.reference);
     const QString destination = m_names->uniqueReferenceCopyURL(folder, base).toLocalFile();
     NextName next = [names = m_names, folder, base]() -> std::optional<QString> {
-        return names->uniqueReferenceCopyURL(folder, base).toLocalFile();
+        const QUrl url = names->uniqueReferenceCopyURL(folder, base);
+        return url.isEmpty() ? std::nullopt : std::optional(url.toLocalFile());
     };
+    if (destination.isEmpty()) {
+        m_report.referenceCopy.state = ReferenceCopyReport::State::failed;
+        m_report.referenceCopy.failure =
+            ItemFailure{RunStep::write, QDir(folder).filePath(base + QStringLiteral(".wav")),
+                        CorvaleError::cannotWriteAudio(
+                            QStringLiteral("the name is too long for the file system"))};
+        return;
+    }
     // Until it is in place the copy counts as unfinished, like any output.
     m_report.referenceCopy.state = ReferenceCopyReport::State::cancelled;
     m_work->offThread(
@@ -380,10 +427,11 @@ void ProcessingRun::maybeEnd() {
     emit ended(m_report);
 }
 
-bool ProcessingRun::shutdown(int timeoutMs) {
+bool ProcessingRun::shutdown(QDeadlineTimer deadline) {
     cancel();
-    terminateAllTools(timeoutMs);
-    const bool idle = m_work->pool()->waitForDone(timeoutMs);
+    terminateAllTools(deadline);
+    const bool idle =
+        m_work->pool()->waitForDone(int(std::clamp<qint64>(deadline.remainingTime(), 0, 60000)));
     if (!m_tempFolder.isEmpty()) {
         std::error_code ec;
         std::filesystem::remove_all(QFile::encodeName(m_tempFolder).toStdString(), ec);

@@ -10,6 +10,7 @@
 #include "runsettings.h"
 #include "sync/syncengine.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -55,10 +56,11 @@ public:
     [[nodiscard]] const QString& tempFolder() const { return m_tempFolder; }
     // The report as it stands: final once ended() has come.
     [[nodiscard]] const RunReport& report() const { return m_report; }
-    // Cancels and waits, at most timeoutMs, for the children and background work to end, then
-    // removes the temporary folder and unfinished outputs. For the way out of the process.
-    // False when background work is still running: the run must then never be destroyed.
-    bool shutdown(int timeoutMs);
+    // Cancels and waits, until the deadline at the latest, for the children and background
+    // work to end, then removes the temporary folder and unfinished outputs. For the way out
+    // of the process. False when background work is still running: the run must then never be
+    // destroyed.
+    bool shutdown(QDeadlineTimer deadline);
 
 signals:
     void statusMessageChanged(const QString& text);
@@ -78,6 +80,7 @@ private:
     struct Probe {
         double sampleRate = 0.0; // 0: not known
         int channels = 1;
+        bool regularFile = true; // false: a pipe, a device, a folder; never opened
     };
 
     void probeInputs();

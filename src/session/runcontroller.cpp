@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace corvale {
 
 RunController::RunController(QObject* parent) : QObject(parent) {
@@ -11,7 +13,7 @@ RunController::RunController(QObject* parent) : QObject(parent) {
 }
 
 RunController::~RunController() {
-    shutdown(10000);
+    shutdown(QDeadlineTimer(kMaxShutdownMs));
 }
 
 QSet<QString> RunController::reservedOutputPaths() const {
@@ -70,14 +72,15 @@ void RunController::onEnded(ProcessingRun* run, RunReport report) {
     emit ended(report);
 }
 
-void RunController::shutdown(int timeoutMs) {
+void RunController::shutdown(QDeadlineTimer deadline) {
     if (!m_run)
         return;
+    deadline = std::min(deadline, QDeadlineTimer(kMaxShutdownMs));
     ProcessingRun* run = m_run;
     m_run = nullptr;
     // From here on nothing the run reports reaches the session.
     disconnect(run, nullptr, this, nullptr);
-    if (!run->shutdown(timeoutMs))
+    if (!run->shutdown(deadline))
         run->setParent(nullptr); // a task still holds it: never destroy it under that task
     else
         delete run;

@@ -5,6 +5,7 @@
 #include "runreport.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QSet>
 #include <QThreadPool>
@@ -31,9 +32,11 @@ public:
     // Refused (false) while a run is under way.
     bool start(ProcessingRun::Request request);
     void cancel();
-    // The way out of the process: cancels a run, ends its children, waits (bounded) for its
-    // background work and removes what is unfinished.
-    void shutdown(int timeoutMs);
+    // The way out of the process: cancels a run, ends its children, waits for its background
+    // work until the deadline at the latest (never past kMaxShutdownMs from now: it runs on the
+    // GUI thread) and removes what is unfinished.
+    static constexpr int kMaxShutdownMs = 3000;
+    void shutdown(QDeadlineTimer deadline);
 
 signals:
     void statusMessageChanged(const QString& text);

@@ -113,8 +113,9 @@ TEST_F(FilesListTest, ListGrowsWithItsRowsThenScrolls) {
     session().addIndividualFiles(audioFiles(12).mid(5));
     ASSERT_TRUE(waitUntil([&] { return list->targetHeight() == 360; }, 3000));
     ASSERT_TRUE(waitUntil([&] { return list->height() >= 360; }, 3000)) << list->height();
-    waitUntil([] { return false; }, 100); // let the layout settle
-    EXPECT_GT(list->scrollArea()->verticalScrollBar()->maximum(), 0);
+    // The scroll range follows the layout, which settles after the height.
+    EXPECT_TRUE(
+        waitUntil([&] { return list->scrollArea()->verticalScrollBar()->maximum() > 0; }, 3000));
 
     const QList<FileRowView*> rows = list->rows();
     ASSERT_EQ(rows.size(), 12);

@@ -290,6 +290,25 @@ TEST_F(AudioConverterTest, FailureTextsOfAFailingTool) {
     EXPECT_EQ(failure("kill -TERM $$"), "Conversion failed: ");
 }
 
+// A tool that exits 0 is believed only for a WAV of the shape asked for: text, nothing, or
+// the wrong layout is a failed conversion, never audio for the run to read or publish.
+TEST_F(AudioConverterTest, ASuccessWithoutReadableAudioIsAFailure) {
+    const auto verdict = [&](const QString& script, bool stereo) {
+        const auto result = convert(m_stereoWav, stereo, rate, "_ref", {}, fake(script));
+        return result ? QString("<succeeded>") : result.error().errorDescription();
+    };
+    const QString refused = "Conversion failed: ffmpeg reported success but wrote no readable "
+                            "16-bit WAV";
+    EXPECT_EQ(
+        verdict(R"(for a; do last=$a; done; echo 'Usage: ffmpeg [options]' > "$last")", false),
+        refused);
+    EXPECT_EQ(verdict("exit 0", false), refused);
+    const QString copyStereo =
+        QString(R"(for a; do last=$a; done; cp '%1' "$last")").arg(m_stereoWav);
+    EXPECT_EQ(verdict(copyStereo, false), refused) << "two channels where one was asked for";
+    EXPECT_EQ(verdict(copyStereo, true), "<succeeded>");
+}
+
 TEST_F(AudioConverterTest, AToolThatCannotStartPassesOnTheSystemError) {
     const auto missing =
         convert(m_stereoWav, false, rate, "_ref", {}, m_dir.filePath("nope/ffmpeg"));
@@ -313,7 +332,7 @@ TEST_F(AudioConverterTest, StopBeforeTheStartCancelsWithoutAProcess) {
                                 fake(QString("touch '%1'").arg(marker)));
     ASSERT_FALSE(result);
     EXPECT_TRUE(result.error().isCancellation());
-    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(childProcessCount(), 0);
     EXPECT_FALSE(QFile::exists(marker));
 }
 
@@ -326,7 +345,7 @@ TEST_F(AudioConverterTest, StopWhileConvertingTerminatesTheChildPromptly) {
     AudioConverter(slow).convertToWAV({m_stereoWav, outDir(), "_ref", false, rate},
                                       source.get_token(), &m_context,
                                       [&result](Result<QString> r) { result = std::move(r); });
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([] { return childProcessCount() == 1; }, 5000));
     ASSERT_FALSE(result);
     source.request_stop();
     ASSERT_TRUE(waitUntil([&] { return result.has_value(); }, 5000));

@@ -160,3 +160,36 @@ TEST_F(PartialOutputTest, CancelledCopyAndUncommittedOutputLeaveNothing) {
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("a.wav")});
 }
+
+// Until commit no name leads to the output, so a writer killed even by SIGKILL leaves nothing;
+// where the file system has no unnamed files, the hidden partial a dead writer left is cleared
+// and a live writer's is not.
+TEST_F(PartialOutputTest, AnUnfinishedOutputHasNoNameAndADeadWritersPartialIsCleared) {
+    const auto a = makeInput("a.wav", 1.0, 5);
+    const auto entries = [&] {
+        return QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    {
+        PartialOutput out;
+        ASSERT_TRUE(out.create(path("out.wav"), kRate).ok());
+        ASSERT_TRUE(out.append(a.data(), std::int64_t(a.size())).ok());
+        EXPECT_EQ(entries(), QStringList{"a.wav"});
+        ASSERT_EQ(out.commit().value(), path("out.wav"));
+    }
+    EXPECT_EQ(test::readWav(path("out.wav")).samples, a);
+
+    const QString dead = path(".x.wav.corvale-partial-abc123.wav");
+    QFile(dead).open(QIODevice::WriteOnly);
+    const QString bystander = path(".notes.wav");
+    QFile(bystander).open(QIODevice::WriteOnly);
+    PartialOutput live(UnpublishedFile::Kind::hiddenName);
+    ASSERT_TRUE(live.create(path("live.wav"), kRate).ok());
+    ASSERT_TRUE(live.append(a.data(), 100).ok());
+    EXPECT_EQ(removeDeadPartials(m_dir.path()), 0) << "a partial made just now may be a live one";
+    EXPECT_EQ(removeDeadPartials(m_dir.path(), std::chrono::seconds(0)), 1);
+    EXPECT_FALSE(QFile::exists(dead));
+    EXPECT_TRUE(QFile::exists(bystander));
+    EXPECT_EQ(entries().filter("corvale-partial").size(), 1) << "the live writer's partial";
+    ASSERT_EQ(live.commit().value(), path("live.wav"));
+    EXPECT_TRUE(entries().filter("corvale-partial").isEmpty());
+}

@@ -5,6 +5,7 @@
 
 #include <QAtomicInteger>
 #include <QAtomicPointer>
+#include <QCoreApplication>
 #include <QFile>
 #include <QObject>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@
 #include <thread>
 
 using namespace corvale;
+using corvale::test::childProcessCount;
 using corvale::test::makeFakeTool;
 using corvale::test::realFFmpeg;
 using corvale::test::waitUntil;
@@ -51,6 +53,23 @@ ToolInvocation slowFFmpeg() {
     return {realFFmpeg(),
             {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
              "sine=frequency=440:duration=60", "-f", "null", "-"}};
+}
+
+// An orphan ended but not yet reaped by whoever adopted it.
+bool isZombie(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) == "Z";
+}
+
+// Delivers every call already posted to this thread, so that one that should never come has
+// had its chance.
+void deliverPostedCalls() {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
 }
 
 bool processIsGone(qint64 pid) {
@@ -130,8 +149,31 @@ TEST_F(ToolRunnerTest, StopRequestedBeforeTheStartRunsNoProcessAndCallsBackLater
     ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }, 5000));
     EXPECT_TRUE(outcome->cancelled);
     EXPECT_FALSE(outcome->started);
-    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(childProcessCount(), 0);
     EXPECT_FALSE(QFile::exists(marker));
+}
+
+// A wrapper script given as the tool: its own children must not outlive a stop.
+TEST_F(ToolRunnerTest, AStopEndsEverythingTheToolStarted) {
+    const QString pidFile = m_dir.filePath("child.pid");
+    const QString tool = fake("wrapper", QStringLiteral("sleep 300 &\necho $! > '%1.tmp'\n"
+                                                        "mv '%1.tmp' '%1'\nwait")
+                                             .arg(pidFile));
+    std::stop_source source;
+    std::optional<ToolOutcome> outcome;
+    runTool({tool, {}}, source.get_token(), &m_context,
+            [&outcome](ToolOutcome o) { outcome = std::move(o); });
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(pidFile); }, 10000));
+    QFile file(pidFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const qint64 child = file.readAll().trimmed().toLongLong();
+    ASSERT_GT(child, 0);
+    source.request_stop();
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return processIsGone(child) || isZombie(child); }, 5000))
+        << "the wrapper's child outlived the stop";
+    if (!processIsGone(child))
+        ::kill(pid_t(child), SIGKILL);
 }
 
 TEST_F(ToolRunnerTest, StopFromAnotherThreadTerminatesRealFFmpegPromptly) {
@@ -139,7 +181,7 @@ TEST_F(ToolRunnerTest, StopFromAnotherThreadTerminatesRealFFmpegPromptly) {
     std::optional<ToolOutcome> outcome;
     runTool(slowFFmpeg(), source.get_token(), &m_context,
             [&outcome](ToolOutcome o) { outcome = std::move(o); });
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([] { return childProcessCount() == 1; }, 5000));
     ASSERT_FALSE(outcome) << "the slow run ended on its own";
 
     std::thread([&source] { source.request_stop(); }).join();
@@ -165,7 +207,7 @@ TEST_F(ToolRunnerTest, DestroyingTheContextKillsTheChildWithoutACallback) {
 
     context.reset();
     EXPECT_TRUE(processIsGone(pid));
-    waitUntil([] { return false; }, 200);
+    deliverPostedCalls();
     EXPECT_FALSE(called);
 }
 
@@ -218,17 +260,27 @@ TEST_F(ToolRunnerTest, TerminateAllToolsEndsEveryChildEvenOneIgnoringSigterm) {
     std::optional<ToolOutcome> polite;
     std::optional<ToolOutcome> stubborn;
     std::optional<ToolOutcome> ffmpeg;
-    runTool({fake("polite", "exec sleep 30"), {}}, {}, &m_context,
-            [&](ToolOutcome o) { polite = std::move(o); });
-    runTool({fake("stubborn", "trap '' TERM\nexec sleep 30"), {}}, {}, &m_context,
-            [&](ToolOutcome o) { stubborn = std::move(o); });
+    // Each script says when it stands where the test needs it: the stubborn one only once its
+    // trap is set, so the SIGKILL path is the one taken however slow the machine.
+    const QString ready = m_dir.filePath("ready");
+    runTool({fake("polite", QStringLiteral("echo >> '%1'\nexec sleep 30").arg(ready)), {}}, {},
+            &m_context, [&](ToolOutcome o) { polite = std::move(o); });
+    runTool(
+        {fake("stubborn", QStringLiteral("trap '' TERM\necho >> '%1'\nexec sleep 30").arg(ready)),
+         {}},
+        {}, &m_context, [&](ToolOutcome o) { stubborn = std::move(o); });
     runTool(slowFFmpeg(), {}, &m_context, [&](ToolOutcome o) { ffmpeg = std::move(o); });
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QFile file(ready);
+            return file.open(QIODevice::ReadOnly) && file.readAll().count('\n') == 2;
+        },
+        10000));
 
-    terminateAllTools(500);
+    terminateAllTools(QDeadlineTimer(500));
     ASSERT_TRUE(waitUntil([&] { return polite && stubborn && ffmpeg; }, 5000));
     EXPECT_NE(polite->exitStatus, 0);
     EXPECT_NE(stubborn->exitStatus, 0);
     EXPECT_NE(ffmpeg->exitStatus, 0);
-    terminateAllTools(500); // nothing left to end: returns at once
+    terminateAllTools(QDeadlineTimer(500)); // nothing left to end: returns at once
 }

@@ -19,6 +19,7 @@
 
 #include <csignal>
 #include <random>
+#include <sys/stat.h>
 
 using namespace corvale;
 using namespace corvale::test;
@@ -222,7 +223,8 @@ TEST_F(CorvaleSync, AFailedFileExitsWithOne) {
 }
 
 // Every way of being told to stop ends the run cleanly: no child, no temporary folder, no
-// partial output, and 128 + the signal. A reader that goes away (SIGPIPE's cause) cancels too.
+// partial output, and 128 + the signal; so does every signal that would otherwise end the
+// process by default. A reader that goes away (SIGPIPE's cause) cancels too.
 TEST_F(CorvaleSync, SignalsAndAVanishedReaderEndTheRunCleanly) {
     const QStringList files = session(1200.0);
     struct Case {
@@ -231,7 +233,9 @@ TEST_F(CorvaleSync, SignalsAndAVanishedReaderEndTheRunCleanly) {
     };
     for (const Case& c :
          {Case{SIGINT, "Converting"}, Case{SIGTERM, "Converting"}, Case{SIGHUP, "Converting"},
-          Case{SIGTERM, ": Processing"}, Case{SIGPIPE, "Converting"}}) {
+          Case{SIGQUIT, "Converting"}, Case{SIGUSR1, "Converting"}, Case{SIGUSR2, "Converting"},
+          Case{SIGALRM, "Converting"}, Case{SIGXCPU, "Converting"}, Case{SIGTERM, ": Processing"},
+          Case{SIGPIPE, "Converting"}}) {
         SCOPED_TRACE(c.signal);
         QProcess process;
         prepare(process, files);
@@ -587,6 +591,68 @@ TEST_F(CorvaleSync, AStoppedJsonRunStillPrintsItsReport) {
     EXPECT_EQ(root[QStringLiteral("counts")][QStringLiteral("cancelled")].toInt(), 2);
     for (const QJsonValue& file : root[QStringLiteral("files")].toArray())
         EXPECT_EQ(file[QStringLiteral("verdict")], QStringLiteral("cancelled"));
+}
+
+// Killed mid-write, nothing is left in the output folder: the outputs being written have no
+// name until they are complete.
+TEST_F(CorvaleSync, AKillMidWriteLeavesNoPartialOutput) {
+    const QStringList files = session(600.0);
+    QProcess process;
+    prepare(process, files);
+    QByteArray err;
+    QObject::connect(&process, &QProcess::readyReadStandardError, [&] {
+        err += process.readAllStandardError();
+        if (err.contains(": Processing"))
+            ::kill(pid_t(process.processId()), SIGKILL);
+    });
+    process.start();
+    ASSERT_TRUE(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 120000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << err.toStdString();
+    EXPECT_TRUE(
+        QDir(m_dir.path()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// Inputs that used to hang the run for ever: a track whose output name cannot exist (over the
+// file system's 255 bytes) and a named pipe. Each fails on its own with a clear message; the
+// other track is synced.
+TEST_F(CorvaleSync, AnImpossibleNameAndAPipeFailClearlyInsteadOfHanging) {
+    const QStringList files = session(20.0);
+    const QString longName = path(QString(245, QLatin1Char('n')) + QStringLiteral(".wav"));
+    ASSERT_TRUE(QFile::copy(files[1], longName));
+    const QString pipe = path(QStringLiteral("pipe.wav"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QProcess process;
+    prepare(process, {files[0], longName, pipe, files[2], QStringLiteral("--json")});
+    process.start();
+    const bool ended = process.waitForFinished(90000);
+    if (!ended)
+        process.kill();
+    ASSERT_TRUE(ended) << "the run hung";
+    EXPECT_EQ(process.exitCode(), 1);
+    const QJsonArray items =
+        QJsonDocument::fromJson(process.readAllStandardOutput()).object()["files"].toArray();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0].toObject()["status"].toString(), QStringLiteral("failed"));
+    EXPECT_TRUE(items[0].toObject()["error"].toString().contains("too long"))
+        << items[0].toObject()["error"].toString().toStdString();
+    EXPECT_EQ(items[1].toObject()["status"].toString(), QStringLiteral("failed"));
+    EXPECT_TRUE(items[1].toObject()["error"].toString().contains("not a regular file"))
+        << items[1].toObject()["error"].toString().toStdString();
+    EXPECT_EQ(items[2].toObject()["status"].toString(), QStringLiteral("complete"));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral("bob-synced.wav"))));
+}
+
+TEST(ArgumentParser, RefusesLoudnessTargetsOutsideTheUsableRange) {
+    const auto action = [](const QString& target) {
+        return cli::parseArguments({QStringLiteral("corvale-sync"), QStringLiteral("--normalize"),
+                                    target, QStringLiteral("ref.wav"), QStringLiteral("a.wav")})
+            .action;
+    };
+    using Action = cli::ParseOutcome::Action;
+    for (const char* target : {"-4", "-4.99", "0", "-70.5", "-200"})
+        EXPECT_EQ(action(QString::fromLatin1(target)), Action::usageError) << target;
+    for (const char* target : {"-5", "-16", "-23", "-70"})
+        EXPECT_EQ(action(QString::fromLatin1(target)), Action::run) << target;
 }
 
 TEST(ExitCode, CountsFailuresAboveReviews) {

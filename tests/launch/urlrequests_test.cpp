@@ -4,6 +4,7 @@
 #include "launch/urlrequests.h"
 #include "support/qtprinters.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -57,6 +58,7 @@ TEST_F(HandleOpenURLTest, AcceptsOnlyItsOwnUrlNamingAnExistingRegularFile) {
         QStringLiteral("corvale://ref?path="),
         QStringLiteral("corvale://ref"),
         QStringLiteral("corvale://ref?path=Call%20Recording.m4a"),
+        QStringLiteral("corvale://ref?path=./Call%20Recording.m4a"),
         QStringLiteral("corvale://ref?path=http://example.com/a.wav"),
         QStringLiteral("corvale://ref?path=concat:") + encoded,
         QStringLiteral("corvale://ref?path=") + dir.path(),
@@ -64,10 +66,15 @@ TEST_F(HandleOpenURLTest, AcceptsOnlyItsOwnUrlNamingAnExistingRegularFile) {
         QStringLiteral("corvale://ref?path=/dev/zero"),
         QStringLiteral("corvale://ref?path=") + encoded + QStringLiteral(".missing"),
     };
+    // From within the file's folder, so that a relative name would find the file if it were
+    // resolved against the working directory: it must be refused, not resolved.
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
     for (const QString& text : ignored) {
         AppServicesProvider provider(m_fake);
         handleOpenURL(QUrl(text), provider);
         EXPECT_FALSE(provider.pendingReference()) << text.toStdString();
     }
+    QDir::setCurrent(previous);
     EXPECT_TRUE(m_fake.calls.isEmpty());
 }

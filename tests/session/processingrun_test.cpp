@@ -4,8 +4,10 @@
 #include "session/colorlabel.h"
 #include "support/stereopair.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <cmath>
 
@@ -386,4 +388,32 @@ TEST_F(ProcessingRunTest, AFileNoOtherCanJoinIsWrittenAsSoonAsItIsAnalysed) {
     EXPECT_EQ(resultOf(2).outputURL.toLocalFile(), out.filePath("Cy-synced.wav"));
     EXPECT_NEAR(resultOf(2).offsetSeconds, 10.0, 1e-5);
     EXPECT_TRUE(runTempFolders().isEmpty());
+}
+
+// Quit holds the window for one bounded wait, whatever it is given and however stubborn the
+// tools: a converter that ignores SIGTERM is killed within the limit.
+TEST(RunShutdown, KeepsOneDeadlineForTheWholeWayOut) {
+    QTemporaryDir dir;
+    const QString reference = dir.filePath(QStringLiteral("ref.wav"));
+    ASSERT_TRUE(writeWav(reference, std::vector<float>(16000, 0.1f), 1, 16000));
+    const QString marks = dir.filePath(QStringLiteral("started"));
+    const QString tool = makeFakeTool(
+        dir.path(), QStringLiteral("ffmpeg"),
+        QStringLiteral("trap '' TERM\necho >> '%1'\nwhile :; do sleep 1; done").arg(marks));
+    RunController runs;
+    ASSERT_TRUE(runs.start({{QUrl::fromLocalFile(reference)},
+                            QUrl::fromLocalFile(reference),
+                            dir.path(),
+                            tool,
+                            RunSettings{}}));
+    const auto started = [&] {
+        QFile file(marks);
+        return file.open(QIODevice::ReadOnly) && file.readAll().count('\n') == 2;
+    };
+    ASSERT_TRUE(waitUntil(started, 30000));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    runs.shutdown(QDeadlineTimer(60000));
+    EXPECT_LE(elapsed.elapsed(), RunController::kMaxShutdownMs + 1000);
+    EXPECT_EQ(ffmpegChildren(), 0);
 }

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+
 using namespace corvale;
 
 namespace {
@@ -119,4 +122,38 @@ TEST(TrackAnalysis, TheWaveformSearchFollowsAFastClockTheFineStageMeasured) {
     EXPECT_GT(r.value().placement->match->margin(), 5.0);
     ASSERT_TRUE(r.value().fine && r.value().fine->fit.confident);
     EXPECT_NEAR(r.value().fine->offsetSamples(), 321.5 * rate, 0.002 * rate);
+}
+
+// A clip the reference holds twice, once as recorded and once under noise (as a far-off
+// microphone would hear it): the best place stands only 1.4 times above the other, which is
+// no place for the search to vouch for.
+TEST(TrackAnalysis, TheSearchPlacesNothingThatDoesNotStandTwiceAboveTheRest) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const double rate = 16000;
+    auto reference = demo::mix(demo::conversation(3, 600, rate, 8, 0), 0.6f);
+    const auto clip = demo::excerpt(reference, std::int64_t(321.5 * rate), std::int64_t(21 * rate));
+    double power = 0.0;
+    for (const float x : clip)
+        power += double(x) * x;
+    const auto noiseRms = float(1.2 * std::sqrt(power / double(clip.size())));
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise(0.0f, noiseRms);
+    const auto at = std::size_t(100 * rate);
+    for (std::size_t i = 0; i < clip.size(); ++i)
+        reference[at + i] = clip[i] + noise(random);
+    const QString refPath = dir.filePath("ref.wav");
+    const QString clipPath = dir.filePath("clip.wav");
+    ASSERT_TRUE(test::writeWav(refPath, reference, 1, int(rate)));
+    ASSERT_TRUE(test::writeWav(clipPath, clip, 1, int(rate)));
+    const SyncEngine engine(rate);
+    const auto envelope = loadReferenceEnvelope(engine, refPath, false, {});
+    ASSERT_TRUE(bool(envelope));
+    const auto r = analyzeTrack(engine, clipPath, false, envelope.value(), {},
+                                FineReference{refPath, false, nullptr});
+    ASSERT_TRUE(bool(r));
+    ASSERT_TRUE(r.value().placement && r.value().placement->match);
+    EXPECT_GT(r.value().placement->match->margin(), 1.2);
+    EXPECT_LT(r.value().placement->match->margin(), 1.6);
+    EXPECT_EQ(r.value().placement->verdict, WaveformPlacement::Verdict::notPlaced);
 }

@@ -201,3 +201,28 @@ TEST(FineAlignHelpers, CoarseLagFollowsTheAnchorsAndWindowsSpreadOverTheRegion) 
     EXPECT_LE(starts.front(), 105) << "the loud frame is inside the first window";
     EXPECT_TRUE(pickFineWindows(envelope, 100, 120, 30, 8).empty());
 }
+
+// A fit is followed only when at least half the clear windows agree with it (and at least
+// three): four of ten agreeing is a line through noise, five of ten is a clock.
+TEST(AssessFit, NeedsHalfTheClearWindowsToAgree) {
+    const auto assessed = [](int agreeing, int clear) {
+        ClockFit fit;
+        fit.segments = {ClockSegment{0, 100.0, 0.0}};
+        fit.windowsClear = clear; // as fitClock counts them
+        std::vector<LagMeasurement> windows;
+        for (int i = 0; i < clear; ++i) {
+            const double off = i < agreeing ? 0.0 : 500.0 + 37.0 * i;
+            windows.push_back({48000.0 * i, 100.0 + off, 0.5, 10.0});
+        }
+        windows.push_back({48000.0 * clear, 9999.0, 0.1, 1.0}); // no clear peak: abstains
+        assessFit(fit, windows, 1.5, 4.8, 0.0);
+        return fit;
+    };
+    EXPECT_FALSE(assessed(4, 10).usable);
+    EXPECT_FALSE(assessed(2, 2).usable) << "fewer than three agreeing";
+    const ClockFit half = assessed(5, 10);
+    EXPECT_TRUE(half.usable);
+    EXPECT_FALSE(half.confident);
+    EXPECT_EQ(half.windowsAgreeing, 5);
+    EXPECT_TRUE(assessed(3, 3).confident);
+}

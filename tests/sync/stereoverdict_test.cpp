@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <numbers>
+
 using namespace corvale;
 
 namespace {
@@ -82,4 +85,23 @@ TEST(StereoVerdict, TwoVoicesWithBleedStaySplit) {
         const auto over = test::twoVoicePair(a, b, rate, 0.3f, ms, 21);
         EXPECT_EQ(stereoVerdict(over.left, over.right, rate), StereoAnalysis::split()) << ms;
     }
+}
+// Each of the two rules holds alone. Loud bleed (80 %) brings the two sides' levels together
+// (0.96) while their waveforms stay apart (peak 0.51); add a hum shared by both microphones to
+// 60 % bleed and the waveforms come together (peak 0.86) while the levels, following different
+// people, do not (0.68).
+TEST(StereoVerdict, TwoVoicesStaySplitWhenOnlyTheirLevelsOrOnlyTheirWaveformsAgree) {
+    constexpr double rate = 16000;
+    const auto a = test::speechLike(30, rate, 7);
+    const auto b = test::speechLike(30, rate, 8);
+    const auto loudBleed = test::twoVoicePair(a, b, rate, 0.8f, 0.5, 21);
+    EXPECT_EQ(stereoVerdict(loudBleed.left, loudBleed.right, rate), StereoAnalysis::split());
+
+    auto hum = test::twoVoicePair(a, b, rate, 0.6f, 0.5, 21);
+    for (std::size_t i = 0; i < hum.left.size(); ++i) {
+        const auto h = 0.3f * float(std::sin(2 * std::numbers::pi * 330.0 * double(i) / rate));
+        hum.left[i] += h;
+        hum.right[i] += h;
+    }
+    EXPECT_EQ(stereoVerdict(hum.left, hum.right, rate), StereoAnalysis::split());
 }
