@@ -47,9 +47,16 @@ bool SingleInstance::forwardToRunningInstance(const QStringList& arguments, int 
     socket.connectToServer(m_socketPath);
     if (!socket.waitForConnected(timeoutMs))
         return false;
-    const QByteArray message = encodeMessage(arguments);
+    // Only the first file of a request is used; a selection too large for one message loses
+    // its tail, never the whole request.
+    QStringList fitting = arguments;
+    QByteArray message = encodeMessage(fitting);
+    while (message.size() - headerBytes > maxMessageBytes && fitting.size() > 1) {
+        fitting.resize(fitting.size() / 2);
+        message = encodeMessage(fitting);
+    }
     if (message.size() - headerBytes > maxMessageBytes)
-        return true;
+        return true; // no file name is that long: nothing worth handing over
     socket.write(message);
     // waitForBytesWritten() is false when all was already written: look at what is left.
     while (socket.bytesToWrite() > 0) {

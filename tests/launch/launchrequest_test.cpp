@@ -100,6 +100,21 @@ TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
     ASSERT_EQ(received.size(), 1);
     EXPECT_EQ(received[0][0].toStringList(), arguments);
 
+    // A selection too large for one message still hands over its first file.
+    QStringList many;
+    for (int i = 0; i < 2000; ++i)
+        many << QStringLiteral("/podcast/episode 12/a rather long participant file name %1.wav")
+                    .arg(i);
+    QThread* large = QThread::create([&] {
+        SingleInstance second(socket);
+        forwarded = second.forwardToRunningInstance(many);
+    });
+    large->start();
+    ASSERT_TRUE(waitUntil([&] { return large->isFinished(); }, 10000));
+    delete large;
+    ASSERT_TRUE(waitUntil([&] { return received.size() == 2; }, 5000));
+    EXPECT_EQ(received[1][0].toStringList().value(0), many.front());
+
     // A message over the bound is refused unread.
     QLocalSocket flood;
     flood.connectToServer(socket);
@@ -109,5 +124,5 @@ TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
     flood.write(header + QByteArray(4096, 'x'));
     flood.flush();
     EXPECT_TRUE(waitUntil([&] { return flood.state() == QLocalSocket::UnconnectedState; }, 5000));
-    EXPECT_EQ(received.size(), 1);
+    EXPECT_EQ(received.size(), 2);
 }
