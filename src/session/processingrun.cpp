@@ -198,18 +198,15 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         startReferenceCopy(referenceWAV);
     else
         m_report.referenceCopy.state = ReferenceCopyReport::State::notNeeded;
-    if (m_request.settings.preciseAlignment)
-        m_fineReference = FineReference{
-            referenceWAV, m_referenceChannels >= 2,
-            std::make_shared<WaveformReference>(referenceWAV, m_referenceChannels >= 2)};
-
     emit statusMessageChanged(QStringLiteral("Loading reference audio…"));
     m_work->offThread(
         [engine = *m_engine, referenceWAV, stereo = m_referenceChannels >= 2,
-         stop = m_stop.get_token()] {
-            return loadReferenceEnvelope(engine, referenceWAV, stereo, stop);
+         precise = m_request.settings.preciseAlignment, stop = m_stop.get_token()] {
+            return prepareReference(engine, referenceWAV, stereo, precise, stop);
         },
-        [this](Result<std::vector<float>> envelope) { onReferenceLoaded(std::move(envelope)); });
+        [this, referenceWAV](Result<PreparedReference> prepared) {
+            onReferenceLoaded(referenceWAV, std::move(prepared));
+        });
 }
 
 void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
@@ -237,7 +234,8 @@ void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
         });
 }
 
-void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
+void ProcessingRun::onReferenceLoaded(const QString& referenceWAV,
+                                      Result<PreparedReference> envelope) {
     if (isCancelled()) {
         endPipeline();
         return;
@@ -249,7 +247,14 @@ void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
         endPipeline();
         return;
     }
-    m_referenceEnvelope = std::make_shared<const std::vector<float>>(std::move(envelope.value()));
+    m_referenceEnvelope =
+        std::make_shared<const std::vector<float>>(std::move(envelope.value().envelope));
+    const bool stereo = m_referenceChannels >= 2;
+    if (m_request.settings.preciseAlignment)
+        m_fineReference =
+            FineReference{referenceWAV, stereo,
+                          std::make_shared<WaveformReference>(referenceWAV, stereo,
+                                                              std::move(envelope.value().search))};
     const qsizetype n = m_request.inputs.size();
     emit statusMessageChanged(QStringLiteral("Processing %1 file%2…")
                                   .arg(n)

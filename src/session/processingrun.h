@@ -95,7 +95,7 @@ private:
     void onConversionDone(qsizetype index, Result<QString> result);
     void onReferenceConverted(Result<QString> result);
     void startReferenceCopy(const QString& referenceWAV);
-    void onReferenceLoaded(Result<std::vector<float>> envelope);
+    void onReferenceLoaded(const QString& referenceWAV, Result<PreparedReference> envelope);
     void startReadyAnalyses();
     void startAnalysis(qsizetype index);
     void onAnalysisEnded(qsizetype index, const QString& wav, Result<TrackAnalysisResult> result);
