@@ -15,6 +15,22 @@ CorvaleError soxrError(soxr_error_t error) {
                                           QString::fromUtf8(error));
 }
 
+unsigned long soxrRecipe(ResampleRecipe recipe) {
+    switch (recipe) {
+    case ResampleRecipe::veryHigh:
+        return SOXR_VHQ;
+    case ResampleRecipe::high:
+        break;
+    case ResampleRecipe::medium:
+        return SOXR_MQ;
+    case ResampleRecipe::low:
+        return SOXR_LQ;
+    case ResampleRecipe::quick:
+        return SOXR_QQ;
+    }
+    return SOXR_HQ;
+}
+
 } // namespace
 
 ClockResampler::~ClockResampler() {
@@ -22,14 +38,15 @@ ClockResampler::~ClockResampler() {
         soxr_delete(m_soxr);
 }
 
-Result<Done> ClockResampler::start(double ratio) {
+Result<Done> ClockResampler::start(double ratio, ResampleRecipe recipe) {
     if (m_soxr)
         soxr_delete(m_soxr);
     m_soxr = nullptr;
     if (!(ratio > 0.5 && ratio < 2.0))
         return CorvaleError::cannotWriteAudio(QStringLiteral("resampling ratio out of range"));
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ | SOXR_LINEAR_PHASE, 0);
+    const soxr_quality_spec_t quality =
+        soxr_quality_spec(soxrRecipe(recipe) | SOXR_LINEAR_PHASE, 0);
     soxr_error_t error = nullptr;
     m_soxr = soxr_create(1.0, ratio, 1, &error, &io, &quality, nullptr);
     if (error || !m_soxr) {

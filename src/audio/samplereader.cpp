@@ -76,7 +76,8 @@ enum class Source { oneChannel, mixOfFirstTwo };
 
 Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, Source source,
                                  std::int64_t channel, const std::stop_token& stop,
-                                 const std::optional<QuietMapSettings>& quiet = {}) {
+                                 const std::optional<QuietMapSettings>& quiet = {},
+                                 const SliceSink& slices = {}) {
     const std::int64_t chunkFrames = engine.readChunkFrames();
     WavReader reader;
     if (auto error = prepare(reader, path, chunkFrames))
@@ -98,6 +99,8 @@ Result<TrackEnvelope> envelopeOf(const SyncEngine& engine, const QString& path, 
         accumulator.push(slice);
         if (quietMap)
             quietMap->push(slice);
+        if (slices)
+            slices(slice);
     });
     if (!read)
         return read.error();
@@ -140,8 +143,8 @@ Result<std::vector<float>> loadSamples(const SyncEngine& engine, const QString& 
 
 Result<TrackEnvelope> loadEnvelope(const SyncEngine& engine, const QString& path,
                                    std::int64_t channel, std::stop_token stop,
-                                   std::optional<QuietMapSettings> quiet) {
-    return envelopeOf(engine, path, Source::oneChannel, channel, stop, quiet);
+                                   std::optional<QuietMapSettings> quiet, const SliceSink& slices) {
+    return envelopeOf(engine, path, Source::oneChannel, channel, stop, quiet, slices);
 }
 
 Result<TrackEnvelope> loadEnvelopeOfSum(const SyncEngine& engine, const QString& path,

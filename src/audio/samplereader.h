@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <vector>
 
@@ -30,11 +32,16 @@ struct TrackEnvelope {
     std::int64_t frameCount = 0; // frames actually read
     std::vector<bool> quietMap;  // only when asked for
 };
+// Sees every slice of samples the envelope is made from, in order, so that other copies of the
+// same samples (the search's decimated reference) need no read of their own.
+using SliceSink = std::function<void(std::span<const float>)>;
+
 // With quiet, the writer's quiet map of the same channel is made in the same pass, so that
 // writing need not read the file once more for it.
 [[nodiscard]] Result<TrackEnvelope> loadEnvelope(const SyncEngine& engine, const QString& path,
                                                  std::int64_t channel, std::stop_token stop = {},
-                                                 std::optional<QuietMapSettings> quiet = {});
+                                                 std::optional<QuietMapSettings> quiet = {},
+                                                 const SliceSink& slices = {});
 
 // The reference's envelope from the sum of its first two channels (divided by two), for a
 // two-voice stereo reference. Same errors as loadEnvelope.

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <filesystem>
@@ -36,6 +37,14 @@ QString notRegularText(const QString& path) {
 }
 
 } // namespace
+
+int conversionSlots() {
+    return std::max(1, QThread::idealThreadCount());
+}
+
+int analysisSlotsBesideConversions() {
+    return std::max(1, QThread::idealThreadCount() - 1);
+}
 
 ProcessingRun::ProcessingRun(Request request, QThreadPool* pool, QObject* parent)
     : QObject(parent), m_request(std::move(request)), m_work(new RunWork(pool, this)),
@@ -153,13 +162,16 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
     m_referenceChannels = probes.front().channels;
     m_engine = std::make_unique<SyncEngine>(m_sampleRate);
 
-    const AudioConverter converter(m_request.ffmpegPath);
-    converter.convertToWAV({m_request.reference.toLocalFile(), m_tempFolder, QStringLiteral("_ref"),
-                            m_referenceChannels >= 2, m_sampleRate},
-                           m_stop.get_token(), this,
-                           m_work->track<Result<QString>>([this](Result<QString> result) {
-                               onReferenceConverted(std::move(result));
-                           }));
+    ++m_conversionsRunning;
+    AudioConverter(m_request.ffmpegPath)
+        .convertToWAV({m_request.reference.toLocalFile(), m_tempFolder, QStringLiteral("_ref"),
+                       m_referenceChannels >= 2, m_sampleRate},
+                      m_stop.get_token(), this,
+                      m_work->track<Result<QString>>([this](Result<QString> result) {
+                          --m_conversionsRunning;
+                          onReferenceConverted(std::move(result));
+                          startQueuedConversions();
+                      }));
     m_conversions.assign(static_cast<std::size_t>(m_request.inputs.size()), {});
     for (qsizetype i = 0; i < m_request.inputs.size(); ++i) {
         const auto index = static_cast<std::size_t>(i);
@@ -169,18 +181,37 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
                 CorvaleError::passedOn(notRegularText(m_request.inputs[i].toLocalFile()));
             continue;
         }
-        converter.convertToWAV(
-            {m_request.inputs[i].toLocalFile(), m_tempFolder,
-             QStringLiteral("_ind") + QString::number(i), m_conversions[index].stereo,
-             m_sampleRate},
-            m_conversionStop.get_token(), this,
-            m_work->track<Result<QString>>([this, i](Result<QString> result) {
-                Conversion& conversion = m_conversions[static_cast<std::size_t>(i)];
-                conversion.result = std::move(result);
-                if (m_referenceEnvelope && !m_pipelineDone && !conversion.analysisStarted)
-                    startAnalysis(i);
-            }));
+        m_conversionQueue.push_back(i);
     }
+    startQueuedConversions();
+}
+
+void ProcessingRun::startQueuedConversions() {
+    while (!m_conversionQueue.empty() && m_conversionsRunning < conversionSlots()) {
+        const qsizetype i = m_conversionQueue.front();
+        m_conversionQueue.pop_front();
+        // After a cancel or a run failure the files waiting in line end as cancelled ones.
+        if (m_conversionStop.stop_requested()) {
+            onConversionDone(i, CorvaleError::cancelled());
+            continue;
+        }
+        ++m_conversionsRunning;
+        AudioConverter(m_request.ffmpegPath)
+            .convertToWAV({m_request.inputs[i].toLocalFile(), m_tempFolder,
+                           QStringLiteral("_ind") + QString::number(i),
+                           m_conversions[static_cast<std::size_t>(i)].stereo, m_sampleRate},
+                          m_conversionStop.get_token(), this,
+                          m_work->track<Result<QString>>([this, i](Result<QString> result) {
+                              --m_conversionsRunning;
+                              onConversionDone(i, std::move(result));
+                              startQueuedConversions();
+                          }));
+    }
+}
+
+void ProcessingRun::onConversionDone(qsizetype index, Result<QString> result) {
+    m_conversions[static_cast<std::size_t>(index)].result = std::move(result);
+    startReadyAnalyses();
 }
 
 void ProcessingRun::onReferenceConverted(Result<QString> result) {
@@ -205,18 +236,15 @@ void ProcessingRun::onReferenceConverted(Result<QString> result) {
         startReferenceCopy(referenceWAV);
     else
         m_report.referenceCopy.state = ReferenceCopyReport::State::notNeeded;
-    if (m_request.settings.preciseAlignment)
-        m_fineReference = FineReference{
-            referenceWAV, m_referenceChannels >= 2,
-            std::make_shared<WaveformReference>(referenceWAV, m_referenceChannels >= 2)};
-
     emit statusMessageChanged(QStringLiteral("Loading reference audio…"));
     m_work->offThread(
         [engine = *m_engine, referenceWAV, stereo = m_referenceChannels >= 2,
-         stop = m_stop.get_token()] {
-            return loadReferenceEnvelope(engine, referenceWAV, stereo, stop);
+         precise = m_request.settings.preciseAlignment, stop = m_stop.get_token()] {
+            return prepareReference(engine, referenceWAV, stereo, precise, stop);
         },
-        [this](Result<std::vector<float>> envelope) { onReferenceLoaded(std::move(envelope)); });
+        [this, referenceWAV](Result<PreparedReference> prepared) {
+            onReferenceLoaded(referenceWAV, std::move(prepared));
+        });
 }
 
 void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
@@ -253,7 +281,8 @@ void ProcessingRun::startReferenceCopy(const QString& referenceWAV) {
         });
 }
 
-void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
+void ProcessingRun::onReferenceLoaded(const QString& referenceWAV,
+                                      Result<PreparedReference> envelope) {
     if (isCancelled()) {
         endPipeline();
         return;
@@ -265,7 +294,14 @@ void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
         endPipeline();
         return;
     }
-    m_referenceEnvelope = std::make_shared<const std::vector<float>>(std::move(envelope.value()));
+    m_referenceEnvelope =
+        std::make_shared<const std::vector<float>>(std::move(envelope.value().envelope));
+    const bool stereo = m_referenceChannels >= 2;
+    if (m_request.settings.preciseAlignment)
+        m_fineReference =
+            FineReference{referenceWAV, stereo,
+                          std::make_shared<WaveformReference>(referenceWAV, stereo,
+                                                              std::move(envelope.value().search))};
     const qsizetype n = m_request.inputs.size();
     emit statusMessageChanged(QStringLiteral("Processing %1 file%2…")
                                   .arg(n)
@@ -278,8 +314,18 @@ void ProcessingRun::onReferenceLoaded(Result<std::vector<float>> envelope) {
         startOutputPhase();
         return;
     }
-    for (qsizetype i = 0; i < n; ++i) {
-        if (m_conversions[static_cast<std::size_t>(i)].result)
+    startReadyAnalyses();
+}
+
+void ProcessingRun::startReadyAnalyses() {
+    if (!m_referenceEnvelope || m_pipelineDone)
+        return;
+    const bool converting = m_conversionsRunning > 0 || !m_conversionQueue.empty();
+    for (qsizetype i = 0; i < qsizetype(m_conversions.size()); ++i) {
+        if (converting && m_analysesRunning >= analysisSlotsBesideConversions())
+            return;
+        const Conversion& conversion = m_conversions[static_cast<std::size_t>(i)];
+        if (conversion.result && !conversion.analysisStarted)
             startAnalysis(i);
     }
 }
@@ -297,45 +343,52 @@ void ProcessingRun::startAnalysis(qsizetype index) {
     }
     emit itemStep(index, ProcessingStatus::Kind::analyzing);
     const QString wav = converted.value();
+    ++m_analysesRunning;
     m_work->offThread(
         [engine = *m_engine, wav, stereo = conversion.stereo, reference = m_referenceEnvelope,
          fine = m_fineReference, stop = m_stop.get_token()] {
             return analyzeTrack(engine, wav, stereo, *reference, stop, fine);
         },
         [this, index, wav](Result<TrackAnalysisResult> result) {
-            if (!result || isCancelled()) {
-                if (!isCancelled())
-                    endItem(index,
-                            ItemFailure{RunStep::analyze, m_request.inputs[index].toLocalFile(),
-                                        result.error()});
-                onAnalysisChildDone(index, std::nullopt);
-                return;
-            }
-            const TrackAnalysisResult& r = result.value();
-            ItemAnalysis analysis;
-            analysis.index = index;
-            analysis.url = m_request.inputs[index];
-            analysis.indWAV = wav;
-            analysis.stereo = r.stereo;
-            analysis.offset = r.offset;
-            analysis.drift = r.drift;
-            analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
-            analysis.sampleRate = m_sampleRate;
-            analysis.referenceDurationSeconds =
-                double(m_referenceEnvelope->size() * m_engine->hopSamples()) / m_sampleRate;
-            analysis.quietMap = r.quietMap;
-            analysis.fine = r.fine;
-            analysis.placement = r.placement;
-            m_report.items[index].analysis = analysis;
-            // A file no other can join is written now, beside the other analyses, rather than
-            // after the last of them; its converted file goes as soon as it is written.
-            if (m_standsAlone[index]) {
-                outputStage()->write(OutputGroup{analysis});
-                onAnalysisChildDone(index, std::nullopt);
-                return;
-            }
-            onAnalysisChildDone(index, std::move(analysis));
+            --m_analysesRunning;
+            onAnalysisEnded(index, wav, std::move(result));
+            startReadyAnalyses();
         });
+}
+
+void ProcessingRun::onAnalysisEnded(qsizetype index, const QString& wav,
+                                    Result<TrackAnalysisResult> result) {
+    if (!result || isCancelled()) {
+        if (!isCancelled())
+            endItem(index, ItemFailure{RunStep::analyze, m_request.inputs[index].toLocalFile(),
+                                       result.error()});
+        onAnalysisChildDone(index, std::nullopt);
+        return;
+    }
+    const TrackAnalysisResult& r = result.value();
+    ItemAnalysis analysis;
+    analysis.index = index;
+    analysis.url = m_request.inputs[index];
+    analysis.indWAV = wav;
+    analysis.stereo = r.stereo;
+    analysis.offset = r.offset;
+    analysis.drift = r.drift;
+    analysis.durationSeconds = double(r.frameCount) / m_sampleRate;
+    analysis.sampleRate = m_sampleRate;
+    analysis.referenceDurationSeconds =
+        double(m_referenceEnvelope->size() * m_engine->hopSamples()) / m_sampleRate;
+    analysis.quietMap = r.quietMap;
+    analysis.fine = r.fine;
+    analysis.placement = r.placement;
+    m_report.items[index].analysis = analysis;
+    // A file no other can join is written now, beside the other analyses, rather than
+    // after the last of them; its converted file goes as soon as it is written.
+    if (m_standsAlone[index]) {
+        outputStage()->write(OutputGroup{analysis});
+        onAnalysisChildDone(index, std::nullopt);
+        return;
+    }
+    onAnalysisChildDone(index, std::move(analysis));
 }
 
 void ProcessingRun::onAnalysisChildDone(qsizetype index, std::optional<ItemAnalysis> analysis) {

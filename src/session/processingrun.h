@@ -9,6 +9,7 @@
 #include "runreport.h"
 #include "runsettings.h"
 #include "sync/syncengine.h"
+#include "trackanalysis.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -18,6 +19,7 @@
 #include <QThreadPool>
 #include <QUrl>
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -26,6 +28,13 @@
 namespace corvale {
 
 class RunWork;
+
+// Conversions run at most one per core, the reference's first in line: every analysis waits
+// for it, and more ffmpeg processes than cores only finish all of them later.
+[[nodiscard]] int conversionSlots();
+// Analyses (and the searches in them) running while conversions still do: one core is left to
+// ffmpeg. Once the last conversion is done, the pool's size is the only bound.
+[[nodiscard]] int analysisSlotsBesideConversions();
 
 // One sync run: converts every input, analyses every file against the shared reference and
 // hands the analyses to the output stage. It knows nothing of the session that started it:
@@ -85,10 +94,14 @@ private:
 
     void probeInputs();
     void startConversions(const std::vector<Probe>& probes);
+    void startQueuedConversions();
+    void onConversionDone(qsizetype index, Result<QString> result);
     void onReferenceConverted(Result<QString> result);
     void startReferenceCopy(const QString& referenceWAV);
-    void onReferenceLoaded(Result<std::vector<float>> envelope);
+    void onReferenceLoaded(const QString& referenceWAV, Result<PreparedReference> envelope);
+    void startReadyAnalyses();
     void startAnalysis(qsizetype index);
+    void onAnalysisEnded(qsizetype index, const QString& wav, Result<TrackAnalysisResult> result);
     void onAnalysisChildDone(qsizetype index, std::optional<ItemAnalysis> analysis);
     void startOutputPhase();
     OutputStage* outputStage();
@@ -110,6 +123,9 @@ private:
     int m_referenceChannels = 1;
     std::unique_ptr<SyncEngine> m_engine;
     std::vector<Conversion> m_conversions;
+    std::deque<qsizetype> m_conversionQueue; // inputs waiting for a conversion slot
+    int m_conversionsRunning = 0;
+    int m_analysesRunning = 0;
     std::shared_ptr<const std::vector<float>> m_referenceEnvelope;
     std::optional<FineReference> m_fineReference;        // set when the fine stage is to run
     std::vector<std::optional<ItemAnalysis>> m_analyses; // those waiting for the grouping

@@ -4,6 +4,7 @@
 #include "audio/audiooutputwriter.h"
 #include "audio/samplereader.h"
 #include "audio/windowreader.h"
+#include "sync/bandlimit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -142,6 +143,28 @@ Result<std::optional<std::int64_t>> locateStep(const QString& wav, std::int64_t 
 }
 
 } // namespace
+
+Result<PreparedReference> prepareReference(const SyncEngine& engine, const QString& wav,
+                                           bool stereo, bool withSearch, std::stop_token stop) {
+    if (stereo || !withSearch) {
+        auto envelope = loadReferenceEnvelope(engine, wav, stereo, stop);
+        if (!envelope)
+            return envelope.error();
+        return PreparedReference{std::move(envelope.value()), nullptr};
+    }
+    auto search = std::make_shared<SearchReference>(searchReferenceFor(engine.sampleRate()));
+    // Reserved from the header: growing by doubling could hold twice an hour's copy at once.
+    if (WindowReader header; header.open(wav, WindowReader::Mix::channel, 0, 1))
+        search->samples.reserve(std::size_t(header.frames() / search->factor + 1));
+    Decimator decimator(search->factor, search->presum);
+    auto loaded =
+        loadEnvelope(engine, wav, 0, stop, std::nullopt,
+                     [&](std::span<const float> slice) { decimator.push(slice, search->samples); });
+    if (!loaded)
+        return loaded.error();
+    decimator.finish(search->samples);
+    return PreparedReference{std::move(loaded.value().envelope), std::move(search)};
+}
 
 Result<std::vector<float>> loadReferenceEnvelope(const SyncEngine& engine, const QString& wav,
                                                  bool stereo, std::stop_token stop) {

@@ -73,6 +73,20 @@ struct TrackAnalysisResult {
     std::optional<WaveformPlacement> placement; // when the whole-reference search ran
 };
 
+// The reference as every analysis reads it, from one pass over its converted file.
+struct PreparedReference {
+    std::vector<float> envelope;
+    // The search's decimated copy, when asked for and the envelope read the samples the
+    // search reads (a mono reference); otherwise the search decimates its own when needed.
+    std::shared_ptr<const SearchReference> search;
+};
+
+// loadReferenceEnvelope, with the search's decimated copy made in the same read when
+// withSearch. Errors: those of loadReferenceEnvelope.
+[[nodiscard]] Result<PreparedReference> prepareReference(const SyncEngine& engine,
+                                                         const QString& wav, bool stereo,
+                                                         bool withSearch, std::stop_token stop);
+
 // The reference's envelope. A stereo reference is checked like a track: two different voices
 // are analysed from their sum, a side that is silent gives way to the other, and anything
 // else is analysed from its left channel.

@@ -18,11 +18,14 @@ namespace corvale {
 
 class SyncEngine;
 
-// The run's reference as the search reads it: decimated on first use, by whichever analysis
-// needs it first, then shared by all. Most runs never need it and never pay for it.
+// The run's reference as the search reads it: decimated by the reference's envelope pass when
+// that read the same samples (ready), else on first use, by whichever analysis needs it first;
+// then shared by all.
 class WaveformReference {
 public:
-    WaveformReference(QString wav, bool stereo) : m_wav(std::move(wav)), m_stereo(stereo) {}
+    WaveformReference(QString wav, bool stereo,
+                      std::shared_ptr<const SearchReference> ready = nullptr)
+        : m_wav(std::move(wav)), m_stereo(stereo), m_reference(std::move(ready)) {}
 
     // The decimated reference. Errors: the library's read errors, cancelled (a later call
     // tries again).

@@ -2,6 +2,7 @@
 #include "sessionfixture.h"
 
 #include "session/colorlabel.h"
+#include "session/processingrun.h"
 #include "support/stereopair.h"
 
 #include <QElapsedTimer>
@@ -416,4 +417,35 @@ TEST(RunShutdown, KeepsOneDeadlineForTheWholeWayOut) {
     runs.shutdown(QDeadlineTimer(60000));
     EXPECT_LE(elapsed.elapsed(), RunController::kMaxShutdownMs + 1000);
     EXPECT_EQ(ffmpegChildren(), 0);
+}
+
+TEST_F(ProcessingRunTest, ConversionsWaitInLineAndACancelEndsThoseStillWaiting) {
+    QStringList inputs;
+    for (int i = 0; i < 4; ++i)
+        inputs << writeEncoded(QStringLiteral("s%1.mp3").arg(i), take(i % 3, 1.0 + i, 60.0));
+    choose(referenceMix(), inputs);
+    int mostConversions = 0;
+    bool cancelled = false;
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
+        QObject::connect(session().individualFiles()[i], &AudioFileItem::statusChanged, [&, i] {
+            mostConversions = std::max(mostConversions, ffmpegChildren());
+            if (!cancelled && item(i).status().is(ProcessingStatus::Kind::analyzing)) {
+                cancelled = true;
+                session().cancelProcessing();
+            }
+        });
+    }
+    ASSERT_TRUE(runToEnd());
+    ASSERT_TRUE(cancelled);
+    EXPECT_LE(mostConversions, conversionSlots());
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
+        const bool synced = item(i).status().is(ProcessingStatus::Kind::complete);
+        EXPECT_TRUE(synced || item(i).status().is(ProcessingStatus::Kind::cancelled)) << i;
+        EXPECT_EQ(
+            QFileInfo::exists(QDir(outputDir()).filePath(QStringLiteral("s%1-synced.wav").arg(i))),
+            synced)
+            << i;
+    }
+    EXPECT_EQ(ffmpegChildren(), 0);
+    EXPECT_TRUE(runTempFolders().isEmpty());
 }

@@ -157,3 +157,33 @@ TEST(TrackAnalysis, TheSearchPlacesNothingThatDoesNotStandTwiceAboveTheRest) {
     EXPECT_LT(r.value().placement->match->margin(), 1.6);
     EXPECT_EQ(r.value().placement->verdict, WaveformPlacement::Verdict::notPlaced);
 }
+
+// One read of the reference gives the envelope and the search's decimated copy, each exactly
+// as its own read would (a stereo reference leaves the copy to the search, which mixes its own).
+TEST(TrackAnalysis, OneReadPreparesTheEnvelopeAndTheSearchCopy) {
+    QTemporaryDir dir;
+    const double rate = 48000;
+    const auto voice = demo::speechLike(95, rate, 4);
+    const QString mono = dir.filePath("mono.wav");
+    const QString stereo = dir.filePath("stereo.wav");
+    ASSERT_TRUE(test::writeWav(mono, voice, 1, int(rate)));
+    ASSERT_TRUE(test::writeWav(stereo, demo::interleave(voice, voice), 2, int(rate)));
+    const SyncEngine engine(rate);
+
+    auto prepared = prepareReference(engine, mono, false, true, {});
+    ASSERT_TRUE(prepared.ok());
+    EXPECT_EQ(prepared.value().envelope, loadReferenceEnvelope(engine, mono, false, {}).value());
+    ASSERT_TRUE(prepared.value().search);
+    WaveformReference lazy(mono, false);
+    auto own = lazy.get(engine, {});
+    ASSERT_TRUE(own.ok());
+    EXPECT_EQ(prepared.value().search->samples, own.value()->samples);
+    EXPECT_EQ(prepared.value().search->factor, own.value()->factor);
+    EXPECT_GT(own.value()->samples.size(), 0u);
+
+    auto fromStereo = prepareReference(engine, stereo, true, true, {});
+    ASSERT_TRUE(fromStereo.ok());
+    EXPECT_FALSE(fromStereo.value().search);
+    EXPECT_EQ(fromStereo.value().envelope, loadReferenceEnvelope(engine, stereo, true, {}).value());
+    EXPECT_FALSE(prepareReference(engine, mono, false, false, {}).value().search);
+}
