@@ -2,7 +2,7 @@
 // A long session in one corvale-sync run: a reference and six participants of MINUTES each
 // (default 180), a generated conversation of six voices; each participant records its own voice
 // on its own clock (−200 … +300 ppm) from a known start, two of them as AAC. Prints the run's
-// peak memory (its max RSS, from wait4), its wall time against the bare ffmpeg conversions of
+// peak memory (its own high-water mark), its wall time against the bare ffmpeg conversions of
 // the same files all at once, and how close every output lands to the truth: every 60 s, the
 // loudest second of the voice in that minute against the output by plain cross-correlation (±4 ms,
 // parabolic refinement), p50/p95/max per output. Targets: at most 300 MB, p95 <= 0.05 ms on the
@@ -37,6 +37,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -269,7 +270,7 @@ struct RunFigures {
     long maxRssKb = 0;
 };
 
-// corvale-sync with stdout into jsonPath and stderr into logPath; its own max RSS from wait4.
+// corvale-sync with stdout into jsonPath and stderr into logPath; its own peak memory.
 RunFigures runSync(const QStringList& args, const QString& jsonPath, const QString& logPath) {
     std::vector<QByteArray> store{QByteArray(CORVALE_SYNC_BINARY)};
     for (const QString& a : args)
@@ -293,10 +294,24 @@ RunFigures runSync(const QStringList& args, const QString& jsonPath, const QStri
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return figures;
-    rusage usage{};
-    ::wait4(pid, &figures.status, 0, &usage);
+    // wait4's ru_maxrss would count this process: a spawned child reports the memory it had
+    // before exec, which is ours. The child's own high-water mark is read while it runs.
+    long peakKb = 0;
+    for (;;) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("VmHWM:"))
+                    peakKb = std::max(peakKb, line.mid(6).trimmed().split(' ').value(0).toLong());
+            }
+        }
+        const pid_t done = ::waitpid(pid, &figures.status, WNOHANG);
+        if (done == pid || done < 0)
+            break;
+        ::usleep(20000);
+    }
     figures.seconds = double(timer.elapsed()) / 1000.0;
-    figures.maxRssKb = usage.ru_maxrss;
+    figures.maxRssKb = peakKb;
     return figures;
 }
 
