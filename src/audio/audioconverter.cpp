@@ -85,10 +85,34 @@ QStringList AudioConverter::arguments(const ConversionRequest& request) {
     return args;
 }
 
+std::optional<double> AudioConverter::progressSeconds(const QByteArray& chunk) {
+    std::optional<double> seconds;
+    for (const QByteArray& line : chunk.split('\n')) {
+        if (!line.startsWith("out_time_us="))
+            continue;
+        bool ok = false;
+        const qlonglong us = line.mid(12).trimmed().toLongLong(&ok);
+        if (ok && us >= 0)
+            seconds = double(us) / 1e6;
+    }
+    return seconds;
+}
+
 void AudioConverter::convertToWAV(const ConversionRequest& request, std::stop_token stop,
-                                  QObject* context,
-                                  std::function<void(Result<QString>)> done) const {
-    runTool({m_ffmpegPath, arguments(request)}, std::move(stop), context,
+                                  QObject* context, std::function<void(Result<QString>)> done,
+                                  std::function<void(double seconds)> progress) const {
+    ToolInvocation invocation{m_ffmpegPath, arguments(request)};
+    if (progress) {
+        // The report goes to standard output; the error stream keeps only errors.
+        invocation.arguments.insert(0, QStringLiteral("-nostats"));
+        invocation.arguments.insert(0, QStringLiteral("pipe:1"));
+        invocation.arguments.insert(0, QStringLiteral("-progress"));
+        invocation.onOutput = [progress = std::move(progress)](const QByteArray& chunk) {
+            if (const auto seconds = progressSeconds(chunk))
+                progress(*seconds);
+        };
+    }
+    runTool(invocation, std::move(stop), context,
             [output = outputPath(request), request,
              done = std::move(done)](const ToolOutcome& outcome) {
                 if (outcome.cancelled)

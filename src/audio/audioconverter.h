@@ -3,10 +3,12 @@
 
 #include "result.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <stop_token>
 
 class QObject;
@@ -34,8 +36,15 @@ public:
     // Asynchronous; done runs on the calling thread (which must run an event loop) with the
     // WAV's path, conversionFailed with the tool's error text, the start error passed on, or
     // cancelled when stop was requested before the start. Stop while running sends SIGTERM.
+    // progress, when given, is told on the same thread how many seconds of the input are
+    // converted so far (ffmpeg's own progress report).
     void convertToWAV(const ConversionRequest& request, std::stop_token stop, QObject* context,
-                      std::function<void(Result<QString>)> done) const;
+                      std::function<void(Result<QString>)> done,
+                      std::function<void(double seconds)> progress = {}) const;
+
+    // The seconds converted in a chunk of ffmpeg's "-progress" report (its last out_time_us
+    // line), or nothing when the chunk holds none.
+    [[nodiscard]] static std::optional<double> progressSeconds(const QByteArray& chunk);
 
 private:
     QString m_ffmpegPath;

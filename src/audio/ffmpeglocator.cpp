@@ -13,6 +13,9 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace corvale {
 namespace {
 
@@ -22,6 +25,7 @@ constexpr double fallbackSampleRate = 44100.0;
 struct SndfileFormat {
     int sampleRate = 0;
     int channels = 0;
+    sf_count_t frames = 0;
 };
 
 // libsndfile's view of the file, or nothing when it cannot open it.
@@ -31,13 +35,15 @@ std::optional<SndfileFormat> sndfileFormat(const QString& path) {
     if (file == nullptr)
         return std::nullopt;
     sf_close(file);
-    return SndfileFormat{info.samplerate, info.channels};
+    return SndfileFormat{info.samplerate, info.channels, info.frames};
 }
 
-// Integer fields of the first audio stream as ffprobe reports them (absent when unknown).
-QHash<QString, long long> probeFirstAudioStream(const QString& path, const QString& ffprobePath,
-                                                const QStringList& fields) {
-    QHash<QString, long long> values;
+// Fields of the first audio stream and of the container ("format" entries, such as its
+// duration) as ffprobe reports them (absent when unknown).
+QHash<QString, double> probeFirstAudioStream(const QString& path, const QString& ffprobePath,
+                                             const QStringList& fields,
+                                             const QStringList& formatFields = {}) {
+    QHash<QString, double> values;
     if (ffprobePath.isEmpty())
         return values;
     QProcess probe;
@@ -47,8 +53,12 @@ QHash<QString, long long> probeFirstAudioStream(const QString& path, const QStri
     probe.start(ffprobePath,
                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
                  QStringLiteral("a:0"), QStringLiteral("-show_entries"),
-                 QStringLiteral("stream=") + fields.join(QLatin1Char(',')), QStringLiteral("-of"),
-                 QStringLiteral("default=nw=1"), QStringLiteral("-i"), path});
+                 QStringLiteral("stream=") + fields.join(QLatin1Char(',')) +
+                     (formatFields.isEmpty()
+                          ? QString()
+                          : QStringLiteral(":format=") + formatFields.join(QLatin1Char(','))),
+                 QStringLiteral("-of"), QStringLiteral("default=nw=1"), QStringLiteral("-i"),
+                 path});
     if (!probe.waitForStarted(probeTimeoutMs))
         return values;
     if (!probe.waitForFinished(probeTimeoutMs)) {
@@ -65,8 +75,9 @@ QHash<QString, long long> probeFirstAudioStream(const QString& path, const QStri
             continue;
         const QString key = QString::fromUtf8(line.left(eq).trimmed());
         bool ok = false;
-        const long long value = line.mid(eq + 1).trimmed().toLongLong(&ok);
-        if (ok && fields.contains(key) && !values.contains(key))
+        const double value = line.mid(eq + 1).trimmed().toDouble(&ok);
+        if (ok && std::isfinite(value) && (fields.contains(key) || formatFields.contains(key)) &&
+            !values.contains(key))
             values.insert(key, value);
     }
     return values;
@@ -130,16 +141,19 @@ QString findFFprobe(const QString& ffmpegPath) {
 AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath) {
     AudioFormat format{fallbackSampleRate, 1};
     if (const auto own = sndfileFormat(path); own && own->sampleRate >= 1 && own->channels >= 1)
-        return {double(own->sampleRate), own->channels, true};
+        return {double(own->sampleRate), own->channels, true,
+                double(own->frames) / double(own->sampleRate)};
     const auto values = probeFirstAudioStream(
-        path, ffprobePath, {QStringLiteral("sample_rate"), QStringLiteral("channels")});
-    if (const long long rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1) {
-        format.sampleRate = static_cast<double>(rate);
+        path, ffprobePath, {QStringLiteral("sample_rate"), QStringLiteral("channels")},
+        {QStringLiteral("duration")});
+    if (const double rate = values.value(QStringLiteral("sample_rate"), 0); rate >= 1) {
+        format.sampleRate = rate;
         format.rateKnown = true;
     }
-    if (const long long channels = values.value(QStringLiteral("channels"), 0);
+    if (const double channels = values.value(QStringLiteral("channels"), 0);
         channels >= 1 && channels <= 1024)
         format.channels = static_cast<int>(channels);
+    format.durationSeconds = std::max(0.0, values.value(QStringLiteral("duration"), 0.0));
     return format;
 }
 

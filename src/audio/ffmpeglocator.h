@@ -29,7 +29,8 @@ namespace corvale {
 struct AudioFormat {
     double sampleRate = 44100.0;
     int channels = 1;
-    bool rateKnown = false; // false: sampleRate is the 44100 fallback
+    bool rateKnown = false;       // false: sampleRate is the 44100 fallback
+    double durationSeconds = 0.0; // 0: not known
 };
 [[nodiscard]] AudioFormat probeAudioFormat(const QString& path, const QString& ffprobePath);
 

@@ -109,7 +109,11 @@ public:
         setProgram(invocation.program);
         setArguments(invocation.arguments);
         setStandardInputFile(QProcess::nullDevice());
-        setStandardOutputFile(QProcess::nullDevice());
+        if (invocation.onOutput)
+            connect(this, &QProcess::readyReadStandardOutput, this,
+                    [this, onOutput = invocation.onOutput] { onOutput(readAllStandardOutput()); });
+        else
+            setStandardOutputFile(QProcess::nullDevice());
         setProcessChannelMode(QProcess::SeparateChannels);
         bindChildToParent(*this);
 

@@ -26,14 +26,17 @@ struct ToolOutcome {
 struct ToolInvocation {
     QString program;
     QStringList arguments;
+    // When set, receives what the child writes to its output, as it comes; otherwise the
+    // output is discarded.
+    std::function<void(const QByteArray& chunk)> onOutput = {};
 };
 
 // Starts program with arguments (no shell) on the calling thread, which must run an event
 // loop, and calls done there when the child has ended. Standard input is closed and standard
-// output discarded; the error stream is collected. A stop request sends SIGTERM to the child
-// and everything it started (its process group); what outlives the child is then killed.
-// Never blocks; done always runs after runTool has returned. The child is owned by context,
-// which must live on the calling thread: destroying context kills it without a call.
+// output discarded (or handed to onOutput); the error stream is collected. A stop request sends
+// SIGTERM to the child and everything it started (its process group); what outlives the child is
+// then killed. Never blocks; done always runs after runTool has returned. The child is owned by
+// context, which must live on the calling thread: destroying context kills it without a call.
 void runTool(const ToolInvocation& invocation, std::stop_token stop, QObject* context,
              std::function<void(ToolOutcome)> done);
 

@@ -112,7 +112,8 @@ void ProcessingRun::probeInputs() {
                 if (isSpecialFile(path))
                     return Probe{0.0, 1, false};
                 const AudioFormat format = probeAudioFormat(path, ffprobe);
-                return Probe{format.rateKnown ? format.sampleRate : 0.0, format.channels};
+                return Probe{format.rateKnown ? format.sampleRate : 0.0, format.channels, true,
+                             format.durationSeconds};
             },
             [this, probes, pending, i](Probe probe) {
                 (*probes)[static_cast<std::size_t>(i)] = probe;
@@ -161,6 +162,12 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
         m_sampleRate = 44100.0;
     m_referenceChannels = probes.front().channels;
     m_engine = std::make_unique<SyncEngine>(m_sampleRate);
+    // Every conversion together is one step; each file then an analysis and a write.
+    m_totalSteps = 2.0 * double(m_request.inputs.size()) + 1.0;
+    m_converted.assign(probes.size(), 0.0);
+    m_durations.clear();
+    for (const Probe& probe : probes)
+        m_durations.push_back(probe.durationSeconds);
 
     ++m_conversionsRunning;
     AudioConverter(m_request.ffmpegPath)
@@ -169,9 +176,11 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
                       m_stop.get_token(), this,
                       m_work->track<Result<QString>>([this](Result<QString> result) {
                           --m_conversionsRunning;
+                          conversionEnded(0);
                           onReferenceConverted(std::move(result));
                           startQueuedConversions();
-                      }));
+                      }),
+                      [this](double seconds) { conversionProgressed(0, seconds); });
     m_conversions.assign(static_cast<std::size_t>(m_request.inputs.size()), {});
     for (qsizetype i = 0; i < m_request.inputs.size(); ++i) {
         const auto index = static_cast<std::size_t>(i);
@@ -179,6 +188,7 @@ void ProcessingRun::startConversions(const std::vector<Probe>& probes) {
         if (!probes[index + 1].regularFile) {
             m_conversions[index].result =
                 CorvaleError::passedOn(notRegularText(m_request.inputs[i].toLocalFile()));
+            conversionEnded(index + 1);
             continue;
         }
         m_conversionQueue.push_back(i);
@@ -192,20 +202,24 @@ void ProcessingRun::startQueuedConversions() {
         m_conversionQueue.pop_front();
         // After a cancel or a run failure the files waiting in line end as cancelled ones.
         if (m_conversionStop.stop_requested()) {
+            conversionEnded(std::size_t(i) + 1);
             onConversionDone(i, CorvaleError::cancelled());
             continue;
         }
         ++m_conversionsRunning;
         AudioConverter(m_request.ffmpegPath)
-            .convertToWAV({m_request.inputs[i].toLocalFile(), m_tempFolder,
-                           QStringLiteral("_ind") + QString::number(i),
-                           m_conversions[static_cast<std::size_t>(i)].stereo, m_sampleRate},
-                          m_conversionStop.get_token(), this,
-                          m_work->track<Result<QString>>([this, i](Result<QString> result) {
-                              --m_conversionsRunning;
-                              onConversionDone(i, std::move(result));
-                              startQueuedConversions();
-                          }));
+            .convertToWAV(
+                {m_request.inputs[i].toLocalFile(), m_tempFolder,
+                 QStringLiteral("_ind") + QString::number(i),
+                 m_conversions[static_cast<std::size_t>(i)].stereo, m_sampleRate},
+                m_conversionStop.get_token(), this,
+                m_work->track<Result<QString>>([this, i](Result<QString> result) {
+                    --m_conversionsRunning;
+                    conversionEnded(std::size_t(i) + 1);
+                    onConversionDone(i, std::move(result));
+                    startQueuedConversions();
+                }),
+                [this, i](double seconds) { conversionProgressed(std::size_t(i) + 1, seconds); });
     }
 }
 
@@ -306,7 +320,6 @@ void ProcessingRun::onReferenceLoaded(const QString& referenceWAV,
     emit statusMessageChanged(QStringLiteral("Processing %1 file%2…")
                                   .arg(n)
                                   .arg(n == 1 ? QString() : QStringLiteral("s")));
-    m_totalSteps = 2.0 * double(n);
     m_analyses.assign(static_cast<std::size_t>(n), std::nullopt);
     m_standsAlone = standsAlone(m_request.inputs, m_request.settings.renameForDropbox);
     m_analysesPending = n;
@@ -437,8 +450,40 @@ OutputStage* ProcessingRun::outputStage() {
 
 void ProcessingRun::addCompletedSteps(double steps) {
     m_completedSteps += steps;
-    if (m_totalSteps > 0)
-        emit progressChanged(std::min(m_completedSteps / m_totalSteps, 1.0));
+    emitProgress();
+}
+
+void ProcessingRun::conversionProgressed(std::size_t slot, double seconds) {
+    if (slot >= m_converted.size() || !(m_durations[slot] > 0.0))
+        return;
+    m_converted[slot] = std::max(m_converted[slot], std::min(seconds, m_durations[slot]));
+    emitProgress();
+}
+
+void ProcessingRun::conversionEnded(std::size_t slot) {
+    if (slot >= m_converted.size())
+        return;
+    // Ended, well or not: nothing of it is left to wait for.
+    m_durations[slot] = 1.0;
+    m_converted[slot] = 1.0;
+    emitProgress();
+}
+
+void ProcessingRun::emitProgress() {
+    if (m_totalSteps <= 0.0)
+        return;
+    double converted = 0.0;
+    for (std::size_t slot = 0; slot < m_converted.size(); ++slot) {
+        if (m_durations[slot] > 0.0)
+            converted += m_converted[slot] / m_durations[slot];
+    }
+    const double conversions = m_converted.empty() ? 0.0 : converted / double(m_converted.size());
+    const double progress = std::min((m_completedSteps + conversions) / m_totalSteps, 1.0);
+    // A tool's report can come in pieces: the bar never steps back.
+    if (progress <= m_shownProgress)
+        return;
+    m_shownProgress = progress;
+    emit progressChanged(progress);
 }
 
 void ProcessingRun::failRun(const QString& text, const std::optional<ItemFailure>& cause) {

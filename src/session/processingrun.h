@@ -89,7 +89,8 @@ private:
     struct Probe {
         double sampleRate = 0.0; // 0: not known
         int channels = 1;
-        bool regularFile = true; // false: a pipe, a device, a folder; never opened
+        bool regularFile = true;      // false: a pipe, a device, a folder; never opened
+        double durationSeconds = 0.0; // 0: not known
     };
 
     void probeInputs();
@@ -106,6 +107,10 @@ private:
     void startOutputPhase();
     OutputStage* outputStage();
     void addCompletedSteps(double steps);
+    // Conversion slot 0 is the reference's, slot i + 1 input i's.
+    void conversionProgressed(std::size_t slot, double seconds);
+    void conversionEnded(std::size_t slot);
+    void emitProgress();
     void failRun(const QString& text, const std::optional<ItemFailure>& cause = std::nullopt);
     void endItem(qsizetype index, ItemOutcome outcome);
     void endPipeline();
@@ -133,6 +138,11 @@ private:
     RunReport m_report;
     qsizetype m_analysesPending = 0;
     double m_completedSteps = 0.0;
+    // Seconds converted and expected per conversion slot; together they count as one step,
+    // so the bar moves while hour-long files convert.
+    std::vector<double> m_converted;
+    std::vector<double> m_durations;
+    double m_shownProgress = 0.0;
     double m_totalSteps = 0.0;
     bool m_pipelineDone = false;
     bool m_ended = false;

@@ -375,3 +375,26 @@ TEST_F(AudioConverterTest, SeveralConversionsRunAtOnce) {
         EXPECT_EQ(readWav(results[i]->value()).channels, i % 2 == 0 ? 2 : 1);
     }
 }
+
+TEST_F(AudioConverterTest, ReportsHowFarTheConversionHasComeWithTheSameOutput) {
+    EXPECT_EQ(AudioConverter::progressSeconds("frame=0\nout_time_us=1500000\nprogress=continue\n"
+                                              "out_time_us=2250000\n"),
+              2.25);
+    EXPECT_FALSE(AudioConverter::progressSeconds("progress=continue\nout_time_us=N/A\n"));
+
+    std::vector<double> reported;
+    std::optional<Result<QString>> result;
+    AudioConverter(realFFmpeg())
+        .convertToWAV(
+            {m_stereoWav, outDir(), "_p", false, rate}, {}, &m_context,
+            [&](Result<QString> r) { result = std::move(r); },
+            [&](double s) { reported.push_back(s); });
+    ASSERT_TRUE(waitUntil([&] { return result.has_value(); }, 60000));
+    ASSERT_TRUE(*result) << result->error().errorDescription().toStdString();
+    ASSERT_FALSE(reported.empty());
+    EXPECT_NEAR(reported.back(), seconds, 0.5);
+    // The report goes to the progress callback, never into the converted audio or its errors.
+    const auto plain = convert(m_stereoWav, false);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(readWav(result->value()).samples, readWav(plain.value()).samples);
+}
