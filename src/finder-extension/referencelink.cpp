@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrlQuery>
 
 namespace corvale {
@@ -27,9 +28,27 @@ std::optional<QString> ReferenceLink::pathFromFileUri(const QString& uri) {
         return std::nullopt;
     // toLocalFile() would keep "localhost" as a network share's "//localhost/…".
     const QString path = url.path(QUrl::FullyDecoded);
-    if (!path.startsWith(QLatin1Char('/')))
+    // Escapes of bytes that are not UTF-8 decode to replacement characters: another name.
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar::ReplacementCharacter))
         return std::nullopt;
     return QDir::cleanPath(path);
+}
+
+std::optional<QString> ReferenceLink::refusal(const QList<QByteArray>& arguments) {
+    const bool uris = !arguments.isEmpty() && arguments.first() == urisOption;
+    const qsizetype first = uris ? 1 : 0;
+    if (arguments.size() <= first)
+        return std::nullopt;
+    const QByteArray& raw = arguments.at(first);
+    const QString name = uris ? QUrl(QString::fromLatin1(raw)).fileName(QUrl::FullyDecoded)
+                              : QFileInfo(QFile::decodeName(raw)).fileName();
+    const bool undecodable = uris ? name.contains(QChar::ReplacementCharacter)
+                                  : QFile::encodeName(QFile::decodeName(raw)) != raw;
+    if (!undecodable)
+        return std::nullopt;
+    return QStringLiteral("Corvale can’t use “%1”: its name is not valid UTF-8. Rename the file "
+                          "and try again.")
+        .arg(name);
 }
 
 std::optional<QString> ReferenceLink::firstSelectedPath(const QList<QByteArray>& arguments,

@@ -33,6 +33,10 @@ public:
 
     // The local path of a file: URI with no host or "localhost".
     [[nodiscard]] static std::optional<QString> pathFromFileUri(const QString& uri);
+
+    // What to tell the user when the first selected item was refused because its name is not
+    // valid UTF-8 (no path to it can reach Corvale unchanged); nothing otherwise.
+    [[nodiscard]] static std::optional<QString> refusal(const QList<QByteArray>& arguments);
 };
 
 } // namespace corvale

@@ -71,7 +71,12 @@ QString LaunchRequest::skippedNotice() const {
         QString name = looksLikeUrl(argument) ? argument : QFileInfo(argument).fileName();
         // A name may hold a line break or bytes that are not text; it is shown on one line.
         name.replace(QLatin1Char('\n'), QChar(0x21B5));
-        names << QStringLiteral("“%1”").arg(name.isEmpty() ? argument : name);
+        QString shown = QStringLiteral("“%1”").arg(name.isEmpty() ? argument : name);
+        // Bytes that are not UTF-8 came in as replacement characters: no such file can be
+        // opened by that name, which is worth saying.
+        if (argument.contains(QChar::ReplacementCharacter))
+            shown += QStringLiteral(" (its name is not valid UTF-8)");
+        names << shown;
     }
     return QStringLiteral("Skipped, not a regular file: %1").arg(names.join(QStringLiteral(", ")));
 }

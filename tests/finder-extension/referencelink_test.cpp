@@ -80,3 +80,17 @@ TEST(ReferenceLinkTest, AfterTheUrisOptionOnlyLocalFileUrisAreTaken) {
     EXPECT_FALSE(first("b.wav"));
     EXPECT_FALSE(ReferenceLink::firstSelectedPath({ReferenceLink::urisOption}, cwd));
 }
+
+TEST(ReferenceLinkTest, ANameThatIsNotUtf8IsRefusedWithAReason) {
+    using Args = QList<QByteArray>;
+    const Args path{QByteArray("/a/caf\xe9.wav")};
+    const Args uri{ReferenceLink::urisOption, "file:///a/caf%E9.wav"};
+    EXPECT_FALSE(ReferenceLink::firstSelectedPath(uri, QStringLiteral("/")));
+    for (const Args& args : {path, uri}) {
+        const auto why = ReferenceLink::refusal(args);
+        ASSERT_TRUE(why);
+        EXPECT_TRUE(why->contains(QStringLiteral("not valid UTF-8"))) << why->toStdString();
+    }
+    EXPECT_FALSE(ReferenceLink::refusal({"/a/Zoë.wav"}));
+    EXPECT_FALSE(ReferenceLink::refusal({ReferenceLink::urisOption, "file:///a/Zo%C3%AB.wav"}));
+}

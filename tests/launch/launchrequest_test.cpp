@@ -59,6 +59,11 @@ TEST(LaunchRequestTest, ArgumentsAreReadAsReopenUrlsOrOneLocalFile) {
         QStringLiteral("Skipped, not a regular file: “http://example.com/a.wav”, “relative.wav”")));
     EXPECT_TRUE(mixed.skippedNotice().contains(QStringLiteral("“two↵lines.wav”")));
     EXPECT_FALSE(mixed.skippedNotice().contains(QLatin1Char('\n')));
+    const auto undecodable =
+        LaunchRequest::fromArguments({QFile::decodeName(QByteArray("/tmp/caf\xe9.wav"))});
+    EXPECT_TRUE(
+        undecodable.skippedNotice().endsWith(QStringLiteral("(its name is not valid UTF-8)")))
+        << undecodable.skippedNotice().toStdString();
     const LaunchRequest none = LaunchRequest::fromArguments({QStringLiteral("/dev/null")});
     EXPECT_EQ(none.kind(), LaunchRequest::Kind::ignored);
     EXPECT_EQ(none.skippedNotice(), QStringLiteral("Skipped, not a regular file: “null”"));
