@@ -8,6 +8,7 @@
 #include "warningspopover.h"
 
 #include "session/audiofileitem.h"
+#include "session/resultbuilder.h"
 
 #include <QBuffer>
 #include <QFileInfo>
@@ -199,12 +200,7 @@ QString FileRowView::richToolTip() const {
     QStringList lines{QStringLiteral("<b>%1</b>").arg(m_name->text().toHtmlEscaped())};
     if (result->placedByWaveformSearch)
         lines << QStringLiteral("Found by searching the whole reference for its waveform");
-    if (result->leftOutBeforeSeconds >= 1.0)
-        lines << QStringLiteral("%1 recorded before the reference started is left out")
-                     .arg(formatOffset(result->leftOutBeforeSeconds));
-    if (result->leftOutAfterSeconds >= 1.0)
-        lines << QStringLiteral("%1 recorded after the reference ended is left out")
-                     .arg(formatOffset(result->leftOutAfterSeconds));
+    lines << leftOutNotes(*result);
     if (result->clock.line.size() >= 2) {
         const QImage chart = DriftPlot::render(result->clock, QSize(260, 84));
         QByteArray png;

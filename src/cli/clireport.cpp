@@ -2,6 +2,7 @@
 #include "clireport.h"
 
 #include "session/processingstatus.h"
+#include "session/resultbuilder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -87,12 +88,7 @@ QString resultTable(const RunReport& report, const QString& outputFolder) {
         QStringList codes;
         for (const SyncWarning& warning : result->warnings)
             codes << shortWarning(warning.kind);
-        if (result->leftOutBeforeSeconds >= 1.0)
-            codes << QStringLiteral("%1 before reference left out")
-                         .arg(formatOffset(result->leftOutBeforeSeconds));
-        if (result->leftOutAfterSeconds >= 1.0)
-            codes << QStringLiteral("%1 after reference left out")
-                         .arg(formatOffset(result->leftOutAfterSeconds));
+        codes << leftOutNotes(*result);
         QStringList outputs;
         for (const QString& path : outputsOf(*result))
             outputs << outputDir.relativeFilePath(path);

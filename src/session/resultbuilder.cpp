@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "resultbuilder.h"
 
+#include "processingstatus.h"
 #include "reviewwarnings.h"
 
 #include <algorithm>
@@ -64,6 +65,17 @@ QString whatWasTried(const ItemAnalysis& a) {
 }
 
 } // namespace
+
+QStringList leftOutNotes(const SyncResult& result) {
+    QStringList notes;
+    if (result.leftOutBeforeSeconds >= 1.0)
+        notes << QStringLiteral("%1 before the reference left out")
+                     .arg(formatOffset(result.leftOutBeforeSeconds));
+    if (result.leftOutAfterSeconds >= 1.0)
+        notes << QStringLiteral("%1 after the reference left out")
+                     .arg(formatOffset(result.leftOutAfterSeconds));
+    return notes;
+}
 
 bool somethingVouchesFor(const ItemAnalysis& a) {
     if (a.offset.confidenceBand == ConfidenceBand::high)

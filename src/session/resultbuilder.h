@@ -16,4 +16,8 @@ namespace corvale {
 // how much of the track fell outside the reference. Outputs and loudness are the caller's.
 [[nodiscard]] SyncResult describeResult(const ItemAnalysis& analysis);
 
+// How much of the track fell outside the reference and is not in the output, in words
+// ("4.14s before the reference left out"); a second or more counts.
+[[nodiscard]] QStringList leftOutNotes(const SyncResult& result);
+
 } // namespace corvale
