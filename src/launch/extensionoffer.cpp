@@ -31,10 +31,10 @@ QString ExtensionOffer::informativeText() {
 }
 
 void ExtensionOffer::offerFinderExtension(AppViewModel& session, LaunchHost& host,
-                                          const FileManagerExtensions& extensions) {
+                                          const FileManagerExtensions& extensions, int delay) {
     if (alreadyOffered())
         return;
-    QTimer::singleShot(delayMs, &session,
+    QTimer::singleShot(delay, &session,
                        [session = QPointer<AppViewModel>(&session), &host, extensions] {
                            if (!session || session->headlessMode() || host.hasModalWindow())
                                return;

@@ -21,10 +21,11 @@ public:
     [[nodiscard]] static QString informativeText();
 
     // Called each time the main window is shown. Unless already made, the offer follows
-    // delayMs later on the session's thread, skipped (and tried again at a later launch) while
-    // a headless run goes on or a modal window is open. host must outlive the session.
+    // delayMs (or delay) later on the session's thread, skipped (and tried again at a later
+    // launch) while a headless run goes on or a modal window is open. host must outlive the
+    // session.
     static void offerFinderExtension(AppViewModel& session, LaunchHost& host,
-                                     const FileManagerExtensions& extensions);
+                                     const FileManagerExtensions& extensions, int delay = delayMs);
 };
 
 } // namespace corvale

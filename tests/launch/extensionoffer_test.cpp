@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -27,9 +28,14 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         QSettings().remove(ExtensionOffer::offeredKey);
     }
-    // Lets the offer's delay pass.
-    void settle() {
-        waitUntil([] { return false; }, ExtensionOffer::delayMs + 300);
+    // Makes the offer without its delay and waits until it has been considered: a zero-delay
+    // step queued after it runs after it.
+    void offer() {
+        ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions, 0);
+        bool considered = false;
+        QObject marker;
+        QTimer::singleShot(0, &marker, [&considered] { considered = true; });
+        ASSERT_TRUE(waitUntil([&considered] { return considered; }, 5000));
     }
     bool offered() const { return QSettings().value(ExtensionOffer::offeredKey).toBool(); }
 
@@ -114,9 +120,10 @@ TEST_F(ExtensionTest, EntriesHandOverTheSelectionExactlyAndHideOnceTheProgramIsG
 
 TEST_F(ExtensionTest, OfferIsMadeOnceAfterTheWindowAppearsAndOpensTheSettings) {
     m_fake.answerFirst = true;
-    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
+    // Not at once: the window is shown first.
+    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions, 0);
     EXPECT_TRUE(m_fake.questions.isEmpty());
-    settle();
+    ASSERT_TRUE(waitUntil([&] { return !m_fake.questions.isEmpty(); }, 5000));
     ASSERT_EQ(m_fake.questions.size(), 1);
     EXPECT_EQ(m_fake.questions[0],
               (QStringList{ExtensionOffer::messageText(), ExtensionOffer::informativeText(),
@@ -124,26 +131,22 @@ TEST_F(ExtensionTest, OfferIsMadeOnceAfterTheWindowAppearsAndOpensTheSettings) {
     EXPECT_EQ(m_fake.calls.last(), QStringLiteral("management"));
     EXPECT_TRUE(offered());
 
-    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
-    settle();
+    offer();
     EXPECT_EQ(m_fake.questions.size(), 1);
 }
 
 TEST_F(ExtensionTest, OfferWaitsForAnOrdinaryLaunchAndSkipsAnEnabledExtension) {
     m_session.setHeadlessMode(true);
-    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
-    settle();
+    offer();
     m_session.setHeadlessMode(false);
     m_fake.modal = true;
-    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
-    settle();
+    offer();
     EXPECT_TRUE(m_fake.questions.isEmpty());
     EXPECT_FALSE(offered());
 
     m_fake.modal = false;
     ASSERT_TRUE(m_extensions.install(Manager::dolphin).ok());
-    ExtensionOffer::offerFinderExtension(m_session, m_fake, m_extensions);
-    settle();
+    offer();
     EXPECT_TRUE(m_fake.questions.isEmpty());
     EXPECT_TRUE(offered());
 }
