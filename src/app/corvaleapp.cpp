@@ -8,6 +8,7 @@
 #include "menucommands.h"
 #include "preferencesview.h"
 #include "progressfloaterpanel.h"
+#include "terminationsignals.h"
 #include "theme.h"
 
 #include "audio/ffmpeglocator.h"
@@ -26,7 +27,8 @@ constexpr int kShutdownWaitMs = 8000;
 
 CorvaleApp::CorvaleApp(bool trayAvailable, QObject* parent)
     : QObject(parent), m_host(std::make_unique<DesktopSessionHost>()),
-      m_session(std::make_unique<AppViewModel>(findFFmpeg(), m_host.get())) {
+      m_session(std::make_unique<AppViewModel>(findFFmpeg(), m_host.get())),
+      m_termination(new TerminationSignals(this)) {
     m_window = std::make_unique<MainWindow>(m_session.get());
     m_host->setDialogParent(m_window.get());
     m_host->setQuitHandler([this] { quit(); });
@@ -44,6 +46,8 @@ CorvaleApp::CorvaleApp(bool trayAvailable, QObject* parent)
     connect(qApp, &QGuiApplication::commitDataRequest, this,
             [this](QSessionManager&) { shutdown(); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CorvaleApp::shutdown);
+    // Killed where it stands, a run would leave its temporary folder behind.
+    connect(m_termination, &TerminationSignals::received, this, &CorvaleApp::quit);
     if (trayAvailable)
         createTrayIcon();
     connect(m_window.get(), &MainWindow::closedByUser, this, &CorvaleApp::windowClosed);
@@ -130,6 +134,10 @@ void CorvaleApp::showPreferences() {
 void CorvaleApp::shutdown() {
     if (m_session)
         m_session->shutdown(kShutdownWaitMs);
+}
+
+int CorvaleApp::quitSignal() const {
+    return m_termination->firstSignal();
 }
 
 void CorvaleApp::quit() {

@@ -17,6 +17,7 @@ class DesktopSessionHost;
 class MainWindow;
 class MenuCommands;
 class ProgressFloaterPanel;
+class TerminationSignals;
 
 // The application: the one session for the life of the process, its main window, the menus,
 // the tray icon, and the way out. With a tray the process outlives its windows and ends only on
@@ -24,7 +25,7 @@ class ProgressFloaterPanel;
 // to a hidden process, so closing the window while idle quits, and closing it during a run
 // leaves the progress floater on screen and quits when the run ends, unless a file failed or
 // needs review: then the window comes back. A run in progress is cancelled and cleaned up
-// before the process ends.
+// before the process ends, also when the process is told to end (SIGTERM, SIGINT, SIGHUP).
 class CorvaleApp : public QObject {
     Q_OBJECT
 public:
@@ -47,6 +48,8 @@ public:
     [[nodiscard]] ProgressFloaterPanel* closedWindowFloater() const { return m_floater.get(); }
     // The cleanup half of quit, for when the process is ending anyway (logout, aboutToQuit).
     void shutdown();
+    // The signal that made it quit; 0 when none did.
+    [[nodiscard]] int quitSignal() const;
 
 private:
     void createTrayIcon();
@@ -59,6 +62,7 @@ private:
     QPointer<QWidget> m_preferences;
     QSystemTrayIcon* m_tray = nullptr;
     std::unique_ptr<ProgressFloaterPanel> m_floater;
+    TerminationSignals* m_termination;
     bool m_quitting = false;
 };
 

@@ -39,5 +39,7 @@ int main(int argc, char** argv) {
     if (!arguments.isEmpty())
         launch.handleArguments(arguments);
     corvale.showMainWindow();
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // Like any program ended by a signal, as far as its caller can tell.
+    return corvale.quitSignal() ? 128 + corvale.quitSignal() : code;
 }

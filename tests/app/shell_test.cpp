@@ -17,6 +17,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <csignal>
+
 namespace corvale::test {
 namespace {
 
@@ -149,7 +151,7 @@ TEST_F(ShellTest, FloaterIsASmallTopmostPanelFollowingTheRun) {
     EXPECT_EQ(view.progressBar()->value(), 1000);
 }
 
-TEST_F(ShellTest, QuittingDuringARunCancelsItAndLeavesNothingBehind) {
+TEST_F(ShellTest, QuittingOrBeingToldToEndDuringARunCancelsItAndLeavesNothingBehind) {
     const QString tmp = m_dir.filePath(QStringLiteral("tmp"));
     ASSERT_TRUE(QDir().mkpath(tmp));
     struct TempDirOverride {
@@ -162,14 +164,20 @@ TEST_F(ShellTest, QuittingDuringARunCancelsItAndLeavesNothingBehind) {
                 qputenv("TMPDIR", previous);
         }
     } tempDir(tmp);
-    {
+    const QUrl reference = audioFile(QStringLiteral("call.wav"), 120.0);
+    const QList<QUrl> files{audioFile(QStringLiteral("ann.wav"), 100.0, 3),
+                            audioFile(QStringLiteral("bob.wav"), 100.0, 4)};
+    // The Quit command, then SIGTERM (a logout, `kill`): unhandled, it ended the process
+    // where it stood, run folder and all.
+    for (const bool bySignal : {false, true}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "Quit");
         CorvaleApp app;
         EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed()) << "outlives its windows";
         AppViewModel& vm = *app.session();
-        vm.addReferenceFile(audioFile(QStringLiteral("call.wav"), 120.0));
-        vm.addIndividualFiles({audioFile(QStringLiteral("ann.wav"), 100.0, 3),
-                               audioFile(QStringLiteral("bob.wav"), 100.0, 4)});
-        const QString out = m_dir.filePath(QStringLiteral("out"));
+        vm.addReferenceFile(reference);
+        vm.addIndividualFiles(files);
+        const QString out =
+            m_dir.filePath(bySignal ? QStringLiteral("out2") : QStringLiteral("out"));
         ASSERT_TRUE(QDir().mkpath(out));
         vm.setOutputFolder(QUrl::fromLocalFile(out));
         vm.startProcessing();
@@ -179,7 +187,13 @@ TEST_F(ShellTest, QuittingDuringARunCancelsItAndLeavesNothingBehind) {
         };
         ASSERT_TRUE(waitUntil([&] { return !runFolders().isEmpty(); }, 10000));
         ASSERT_TRUE(vm.isProcessing());
-        app.commands()->action(C::quit)->trigger();
+        if (bySignal) {
+            ::raise(SIGTERM);
+            ASSERT_TRUE(waitUntil([&] { return app.isQuitting(); }, 5000));
+            EXPECT_EQ(app.quitSignal(), SIGTERM);
+        } else {
+            app.commands()->action(C::quit)->trigger();
+        }
         EXPECT_FALSE(vm.runUnderWay());
         EXPECT_TRUE(runFolders().isEmpty());
         // Whatever is in the output folder is a whole file.
