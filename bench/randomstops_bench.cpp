@@ -16,9 +16,7 @@
 //
 //   randomstops_bench [WORKDIR] [RUNS] [SEED]   (defaults: a temp folder, 50, from the clock)
 // The generated session is kept in WORKDIR/session and reused.
-#include "demo/speechgen.h"
-#include "support/clipsession.h"
-#include "support/wavfile.h"
+#include "stopchecks.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,12 +46,10 @@
 extern char** environ;
 
 using namespace corvale;
+using namespace corvale::bench;
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr double kSeconds = 120.0;
-constexpr double kChildGraceSeconds = 2.0;
 constexpr double kHungSeconds = 60.0; // a stopped run still alive this long counts as hung
 // A normal exit is a run that ended before the stop if its last line came no later than this
 // after the stop (the line can be on its way while the signal is sent).
@@ -92,44 +88,6 @@ int signalOf(Stop stop) {
         return SIGPIPE;
     }
     return 0;
-}
-
-QStringList makeSession(const QString& folder) {
-    QDir().mkpath(folder);
-    const QStringList names{"reference.m4a", "alice.m4a", "bob.wav", "carol.wav"};
-    QStringList paths;
-    for (const QString& name : names)
-        paths << QDir(folder).filePath(name);
-    const QString done = QDir(folder).filePath(QStringLiteral("complete"));
-    if (QFileInfo::exists(done))
-        return paths;
-    const auto voices = demo::conversation(3, kSeconds + 20.0, kRate, 4242, 0);
-    const QString mixWav = paths[0] + QStringLiteral(".wav");
-    if (!test::writeWav(
-            mixWav,
-            demo::excerpt(demo::mix(voices, 0.6f), 5 * kRate, std::int64_t(kSeconds * kRate)), 1,
-            kRate) ||
-        !test::encodeWithFFmpeg(mixWav, paths[0]))
-        return {};
-    QFile::remove(mixWav);
-    // Each track on its own clock with its own start.
-    const double starts[] = {7.3, 3.1, 11.9};
-    const double ppm[] = {120.0, -80.0, 40.0};
-    for (int v = 0; v < 3; ++v) {
-        const auto track =
-            test::recordOnClock(voices[std::size_t(v)], starts[v] * kRate, 1.0 + ppm[v] * 1e-6,
-                                std::int64_t((kSeconds - 15.0) * kRate));
-        const QString wav = v == 0 ? paths[1] + QStringLiteral(".wav") : paths[1 + v];
-        if (!test::writeWav(wav, track, 1, kRate))
-            return {};
-        if (v == 0) {
-            if (!test::encodeWithFFmpeg(wav, paths[1]))
-                return {};
-            QFile::remove(wav);
-        }
-    }
-    QFile(done).open(QIODevice::WriteOnly);
-    return paths;
 }
 
 struct Outcome {
@@ -236,58 +194,6 @@ Outcome runAndStop(const QStringList& args, const QString& tempRoot, Stop stop, 
     return outcome;
 }
 
-// Processes whose command line names tempRoot (tools of a run), after a grace period.
-int toolsLeft(const QString& tempRoot) {
-    const QByteArray needle = QFile::encodeName(tempRoot);
-    int count = 0;
-    QElapsedTimer timer;
-    timer.start();
-    do {
-        count = 0;
-        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle))
-                ++count;
-        }
-        if (count == 0)
-            return 0;
-        QThread::msleep(100);
-    } while (timer.elapsed() < kChildGraceSeconds * 1000);
-    return count;
-}
-
-// What in the output folder is not a whole output of a clean run; *whole counts the rest.
-QStringList badOutputs(const QString& folder, const std::map<QString, long long>& fullFrames,
-                       int* whole) {
-    QStringList bad;
-    *whole = 0;
-    for (const QFileInfo& f :
-         QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
-        const QString name = f.fileName();
-        if (name.startsWith('.')) {
-            bad << name + QStringLiteral(" (hidden)");
-            continue;
-        }
-        const auto expected = fullFrames.find(name);
-        const test::WavContents wav = test::readWav(f.filePath());
-        if (!wav.ok)
-            bad << name + QStringLiteral(" (unreadable)");
-        else if (expected == fullFrames.end())
-            bad << name + QStringLiteral(" (unknown name)");
-        else if (wav.frames != expected->second)
-            bad << name +
-                       QStringLiteral(" (%1 of %2 frames)").arg(wav.frames).arg(expected->second);
-        else
-            ++*whole;
-    }
-    return bad;
-}
-
-QStringList runFolders(const QString& tempRoot) {
-    return QDir(tempRoot).entryList({QStringLiteral("Corvale_*")},
-                                    QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
-}
-
 struct Tally {
     int runs = 0;
     int stopped = 0;    // stopped while running
@@ -313,7 +219,7 @@ int main(int argc, char** argv) {
         args.size() > 2 ? args[2].toUInt() : std::uint32_t(std::random_device{}());
     std::printf("seed %u (randomstops_bench %s %d %u repeats this)\n", seed, qPrintable(work), runs,
                 seed);
-    const QStringList inputs = makeSession(QDir(work).filePath(QStringLiteral("session")));
+    const QStringList inputs = makeStopSession(QDir(work).filePath(QStringLiteral("session")));
     if (inputs.isEmpty())
         return 1;
     const QString tempRoot = QDir(work).filePath(QStringLiteral("tmp"));
@@ -340,8 +246,8 @@ int main(int argc, char** argv) {
             std::printf("the clean run failed:\n%s\n", clean.output.constData());
             return 1;
         }
-        for (const QFileInfo& f : QDir(outDir).entryInfoList(QDir::Files))
-            fullFrames[f.fileName()] = test::readWav(f.filePath()).frames;
+        for (const auto& [name, frames] : outputFrames(outDir))
+            fullFrames[name] = frames;
     }
     std::printf("clean run: %.2f s, normalising %.2f s; outputs:", cleanSeconds[0],
                 cleanSeconds[1]);
