@@ -8,7 +8,7 @@
 // first request starts it; later ones reach it through the single-instance socket, as a later
 // start of corvale would hand them over; after it has quit, the next request starts it again.
 //
-// Each request ends in one of these ways, chosen at random:
+// Each request normalises or not, and ends in one of these ways, chosen at random:
 //   panel    the open panel is cancelled: the window comes back
 //   cancel   the floater's Cancel is pressed at a random moment of the run: the window comes
 //            back
@@ -87,7 +87,11 @@ int runApp(QApplication& app, const QString& outDir, const QString& choiceFile,
         QFile file(choiceFile);
         QList<QUrl> chosen;
         if (file.open(QIODevice::ReadOnly)) {
-            for (const QString& line : QString::fromUtf8(file.readAll()).split('\n'))
+            QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+            // The first line says whether this run normalises.
+            Preferences::setOverride(QStringLiteral("normalizeLoudness"),
+                                     lines.takeFirst() == QStringLiteral("normalise"));
+            for (const QString& line : lines)
                 if (!line.isEmpty())
                     chosen << QUrl::fromLocalFile(line);
         }
@@ -264,9 +268,10 @@ int main(int argc, char** argv) {
         QDir().mkpath(QDir(work).filePath(QString::fromLatin1(folder)));
     }
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const auto choose = [&](bool files) {
+    const auto choose = [&](bool files, bool normalise) {
         QFile choice(QDir(work).filePath(QStringLiteral("choice")));
         choice.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        choice.write(normalise ? "normalise\n" : "as is\n");
         if (files)
             choice.write(QFile::encodeName(inputs.mid(1).join('\n')));
     };
@@ -286,9 +291,10 @@ int main(int argc, char** argv) {
         return true;
     };
 
-    // A clean request: the run's length from the floater to its end, and the outputs' lengths.
+    // A clean request: the run's length from the floater to its end, and the outputs' lengths
+    // (the same with normalisation, which only takes longer).
     clearOutputs();
-    choose(true);
+    choose(true, false);
     sendRequest();
     const auto headless = corvale->waitFor(QStringLiteral("headless 1"), 0, kWaitMs);
     const double t0 = now();
@@ -305,17 +311,18 @@ int main(int argc, char** argv) {
                 cleanSeconds);
     for (const auto& [name, frames] : fullFrames)
         std::printf(" %s (%lld)", qPrintable(name), frames);
-    std::printf("\n\n%4s %-8s %-6s %7s  %-26s %5s  %s\n", "req", "stop", "start", "at s", "end",
-                "whole", "leaks");
+    std::printf("\n\n%4s %-8s %-6s %4s %7s  %-26s %5s  %s\n", "req", "stop", "start", "norm",
+                "at s", "end", "whole", "leaks");
 
     std::mt19937 rng(seed);
     std::map<Stop, Tally> tallies;
     bool anyFault = false;
     for (int i = 0; i < requests; ++i) {
         const Stop stop = kStops[std::uniform_int_distribution<int>(0, 4)(rng)];
+        const bool normalise = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
         const double at = std::uniform_real_distribution<double>(0.0, cleanSeconds)(rng);
         clearOutputs();
-        choose(stop != Stop::panel);
+        choose(stop != Stop::panel, normalise);
         const bool firstStart = !(corvale && corvale->running());
         const qsizetype from = firstStart ? 0 : corvale->said();
         Tally& tally = tallies[stop];
@@ -386,8 +393,9 @@ int main(int argc, char** argv) {
             leaks << bad.join(QStringLiteral(", "));
         }
         anyFault = anyFault || !leaks.isEmpty();
-        std::printf("%4d %-8s %-6s %7.2f  %-26s %5d  %s\n", i + 1, stopName(stop),
-                    firstStart ? "first" : "later", stop == Stop::panel ? 0.0 : at,
+        std::printf("%4d %-8s %-6s %4s %7.2f  %-26s %5d  %s\n", i + 1, stopName(stop),
+                    firstStart ? "first" : "later", normalise ? "yes" : "no",
+                    stop == Stop::panel ? 0.0 : at,
                     qPrintable(end.isEmpty() ? QStringLiteral("-") : end), whole,
                     leaks.isEmpty() ? "none" : qPrintable(leaks.join(QStringLiteral("; "))));
         std::fflush(stdout);
