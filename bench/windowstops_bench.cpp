@@ -311,7 +311,7 @@ int main(int argc, char** argv) {
                 cleanSeconds);
     for (const auto& [name, frames] : fullFrames)
         std::printf(" %s (%lld)", qPrintable(name), frames);
-    std::printf("\n\n%4s %-8s %-6s %4s %7s  %-26s %5s  %s\n", "req", "stop", "start", "norm",
+    std::printf("\n\n%4s %-8s %-6s %4s %7s  %-30s %5s  %s\n", "req", "stop", "start", "norm",
                 "at s", "end", "whole", "leaks");
 
     std::mt19937 rng(seed);
@@ -393,7 +393,7 @@ int main(int argc, char** argv) {
             leaks << bad.join(QStringLiteral(", "));
         }
         anyFault = anyFault || !leaks.isEmpty();
-        std::printf("%4d %-8s %-6s %4s %7.2f  %-26s %5d  %s\n", i + 1, stopName(stop),
+        std::printf("%4d %-8s %-6s %4s %7.2f  %-30s %5d  %s\n", i + 1, stopName(stop),
                     firstStart ? "first" : "later", normalise ? "yes" : "no",
                     stop == Stop::panel ? 0.0 : at,
                     qPrintable(end.isEmpty() ? QStringLiteral("-") : end), whole,
