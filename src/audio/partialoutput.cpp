@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -27,7 +28,10 @@
 namespace corvale {
 namespace {
 
-constexpr std::int64_t kSilenceFrames = 220500;
+// Frames gathered before they are written: one write per quarter megabyte spares the file
+// system the per-call cost of small writes (and ext4 the zeroing of each new page's rest),
+// while the buffer stays in the cache.
+constexpr std::int64_t kPendingFrames = 131072;
 // Bytes per copy_file_range call: large enough that the calls cost nothing, small enough that
 // cancellation is seen within a few milliseconds.
 constexpr std::int64_t kCopyStepBytes = std::int64_t(8) << 20;
@@ -36,6 +40,22 @@ constexpr std::int64_t kReadBackFrames = 65536;
 
 CorvaleError libraryError(SNDFILE* file) {
     return CorvaleError::passedOn(QString::fromUtf8(sf_strerror(file)));
+}
+
+// As libsndfile converts with clipping on, so that nothing written changes by a bit: the
+// sample is scaled to 32 bits (full scale 2^31), rounded, clipped, and its upper half kept, so
+// 16-bit inputs come back exactly, overs clip instead of wrapping around, and the rest rounds
+// down. What is not a number is silence.
+short toPcm16(float sample) {
+    const float scaled = sample * 2147483648.0f;
+    std::int32_t value = 0;
+    if (scaled >= 2147483647.0f)
+        value = std::numeric_limits<std::int32_t>::max();
+    else if (scaled <= -2147483648.0f)
+        value = std::numeric_limits<std::int32_t>::min();
+    else if (!std::isnan(scaled))
+        value = static_cast<std::int32_t>(std::lrintf(scaled));
+    return static_cast<short>(value >> 16);
 }
 
 CorvaleError systemError(int code) {
@@ -70,11 +90,8 @@ Result<Done> PartialOutput::create(const QString& finalPath, int sampleRate) {
     m_file = sf_open_fd(m_fd, SFM_WRITE, &info, SF_FALSE);
     if (!m_file)
         return libraryError(nullptr);
-    // Full-scale float maps to 32768 with clamping: 16-bit inputs copy bit-exactly and
-    // overs clip instead of wrapping around.
-    sf_command(m_file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    // The header is written and the descriptor stands at the first frame; the library writes
-    // frames at the descriptor's position from here on.
+    // The header is written and the descriptor stands at the first frame; the frames are
+    // written here, at their own positions, so that they go in large writes.
     m_dataOffset = ::lseek(m_fd, 0, SEEK_CUR);
     if (m_dataOffset < 12)
         m_kernelCopyRefused = true;
@@ -82,45 +99,73 @@ Result<Done> PartialOutput::create(const QString& finalPath, int sampleRate) {
 }
 
 Result<Done> PartialOutput::append(const float* samples, std::int64_t frames) {
-    if (sf_writef_float(m_file, samples, frames) != frames)
-        return libraryError(m_file);
-    m_length += frames;
-    if (auto r = checkPosition(); !r)
-        return r;
-    return meterUpTo(m_length);
+    return gather(frames, [samples](short* into, std::int64_t from, std::int64_t count) {
+        std::transform(samples + from, samples + from + count, into, toPcm16);
+    });
 }
 
 Result<Done> PartialOutput::append(const short* samples, std::int64_t frames) {
-    if (sf_writef_short(m_file, samples, frames) != frames)
-        return libraryError(m_file);
-    m_length += frames;
-    if (auto r = checkPosition(); !r)
-        return r;
-    return meterUpTo(m_length);
+    return gather(frames, [samples](short* into, std::int64_t from, std::int64_t count) {
+        std::copy_n(samples + from, count, into);
+    });
 }
 
 Result<Done> PartialOutput::appendSilence(std::int64_t frames) {
-    if (frames < 1)
-        return Done{};
-    if (!m_silence) {
-        m_silence.reset(new (std::nothrow) float[kSilenceFrames]());
-        if (!m_silence)
-            return CorvaleError::cannotWriteAudio(QStringLiteral("silence buffer alloc"));
+    return gather(frames, [](short* into, std::int64_t, std::int64_t count) {
+        std::fill_n(into, count, short(0));
+    });
+}
+
+template <typename Fill> Result<Done> PartialOutput::gather(std::int64_t frames, Fill&& fill) {
+    if (!m_pending) {
+        m_pending.reset(new (std::nothrow) short[kPendingFrames]);
+        if (!m_pending)
+            return CorvaleError::cannotWriteAudio(QStringLiteral("write buffer alloc"));
     }
-    while (frames > 0) {
-        const std::int64_t chunk = std::min(frames, kSilenceFrames);
-        if (auto r = append(m_silence.get(), chunk); !r)
-            return r;
-        frames -= chunk;
+    for (std::int64_t done = 0; done < frames;) {
+        const std::int64_t count = std::min(frames - done, kPendingFrames - m_pendingFrames);
+        fill(m_pending.get() + m_pendingFrames, done, count);
+        m_pendingFrames += count;
+        m_length += count;
+        done += count;
+        if (m_pendingFrames == kPendingFrames) {
+            if (auto r = flush(); !r)
+                return r;
+        }
     }
     return Done{};
 }
 
-// Once the kernel has appended frames the library does not know of, the library must go on
-// writing after them, never over them.
-Result<Done> PartialOutput::checkPosition() const {
-    if (m_copiedInKernel && ::lseek(m_fd, 0, SEEK_CUR) != m_dataOffset + 2 * m_length)
-        return CorvaleError::cannotWriteAudio(QStringLiteral("write position lost"));
+// Writes the gathered frames after those in the file, metering them on the way: they are
+// exactly the values the file will hold.
+Result<Done> PartialOutput::flush() {
+    if (m_pendingFrames == 0)
+        return Done{};
+    const std::span<short> frames(m_pending.get(), std::size_t(m_pendingFrames));
+    const std::int64_t first = m_length - m_pendingFrames;
+    if (m_meter && m_metered == first) {
+        if (!m_meter->add(frames))
+            m_meter = nullptr; // the meter keeps its failure; the file is not the worse for it
+        m_metered += m_pendingFrames;
+    }
+    for (short& sample : frames)
+        sample = qToLittleEndian(sample);
+    m_pendingFrames = 0;
+    return writeAt(reinterpret_cast<const char*>(frames.data()), 2 * std::int64_t(frames.size()),
+                   m_dataOffset + 2 * first);
+}
+
+Result<Done> PartialOutput::writeAt(const char* bytes, std::int64_t count, std::int64_t at) {
+    std::int64_t put = 0;
+    while (put < count) {
+        const ssize_t n =
+            ::pwrite(m_fd, bytes + put, static_cast<std::size_t>(count - put), at + put);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return systemError(n < 0 ? errno : EIO);
+        put += n;
+    }
     return Done{};
 }
 
@@ -128,12 +173,9 @@ Result<std::int64_t> PartialOutput::appendCopy(int fd, std::int64_t offset, std:
                                                const std::stop_token& stop) {
     if (m_kernelCopyRefused || frames < 1)
         return std::int64_t(0);
+    if (auto r = flush(); !r)
+        return r.error();
     const std::int64_t start = m_dataOffset + 2 * m_length;
-    // The library must not have written past what it was counted for.
-    if (::lseek(m_fd, 0, SEEK_CUR) != start) {
-        m_kernelCopyRefused = true;
-        return std::int64_t(0);
-    }
     const std::int64_t bytes = 2 * frames;
     off_t from = offset;
     off_t to = start;
@@ -162,10 +204,7 @@ Result<std::int64_t> PartialOutput::appendCopy(int fd, std::int64_t offset, std:
         if (::ftruncate(m_fd, start + done) != 0)
             return systemError(errno);
     }
-    if (::lseek(m_fd, start + done, SEEK_SET) < 0)
-        return systemError(errno);
     m_length += done / 2;
-    m_copiedInKernel = m_copiedInKernel || done > 0;
     return done / 2;
 }
 
@@ -208,6 +247,8 @@ Result<Done> PartialOutput::meterUpTo(std::int64_t frame) {
 }
 
 Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& stop) {
+    if (auto r = flush(); !r)
+        return r.error();
     std::int64_t clipped = 0;
     for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
         if (stop.stop_requested())
@@ -219,22 +260,17 @@ Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& 
         clipped += applyGain(frames, gainDb);
         for (short& sample : frames)
             sample = qToLittleEndian(sample);
-        const auto* bytes = reinterpret_cast<const char*>(frames.data());
-        std::int64_t put = 0;
-        while (put < 2 * count) {
-            const ssize_t n = ::pwrite(m_fd, bytes + put, static_cast<std::size_t>(2 * count - put),
-                                       m_dataOffset + 2 * first + put);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return systemError(n < 0 ? errno : EIO);
-            put += n;
-        }
+        if (auto r = writeAt(reinterpret_cast<const char*>(frames.data()), 2 * count,
+                             m_dataOffset + 2 * first);
+            !r)
+            return r.error();
     }
     return clipped;
 }
 
 Result<Done> PartialOutput::measure(LoudnessMeter& meter, const std::stop_token& stop) {
+    if (auto r = flush(); !r)
+        return r.error();
     for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
         if (stop.stop_requested())
             return CorvaleError::cancelled();
@@ -247,9 +283,9 @@ Result<Done> PartialOutput::measure(LoudnessMeter& meter, const std::stop_token&
     return Done{};
 }
 
-// The library sizes the RIFF and data chunks from the frames it wrote itself; the frames the
-// kernel copied are added here, the same two fields with the same values (each truncated to
-// 32 bits, as the library does) that it writes when it writes every frame.
+// The library wrote the header but none of the frames; the RIFF and data chunks are sized
+// here from the file, the same two fields with the same values (each truncated to 32 bits, as
+// the library does) that it writes when it writes every frame.
 Result<Done> PartialOutput::writeLengths() {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
@@ -270,14 +306,14 @@ Result<Done> PartialOutput::writeLengths() {
 }
 
 Result<QString> PartialOutput::commit(const NextName& nextName) {
+    if (auto r = flush(); !r)
+        return r.error();
     const int closeError = sf_close(m_file);
     m_file = nullptr;
     if (closeError != SF_ERR_NO_ERROR)
         return CorvaleError::passedOn(QString::fromUtf8(sf_error_number(closeError)));
-    if (m_copiedInKernel) {
-        if (auto r = writeLengths(); !r)
-            return r.error();
-    }
+    if (auto r = writeLengths(); !r)
+        return r.error();
     m_fd = -1;
     // Never over anything that stands at the name: a name taken meanwhile gives way to the
     // next one nextName offers.

@@ -23,9 +23,11 @@ class LoudnessMeter;
 // never looks like a result and even a killed one leaves nothing. Destroyed without commit(),
 // it removes the file. Lengths are in frames.
 //
-// Samples reach it in two ways that give the same bytes: through libsndfile (floats, shorts,
-// silence), or copied by the kernel from another file's 16-bit mono data (appendCopy), which
-// costs no copy through this process and nothing at all on file systems that share extents.
+// Samples reach it in two ways that give the same bytes: gathered here (floats converted as
+// libsndfile converts them, shorts, silence) and written in large blocks behind the header
+// libsndfile wrote, or copied by the kernel from another file's 16-bit mono data (appendCopy),
+// which costs no copy through this process and nothing at all on file systems that share
+// extents.
 class PartialOutput {
 public:
     explicit PartialOutput(
@@ -40,10 +42,10 @@ public:
     [[nodiscard]] std::int64_t length() const { return m_length; }
 
     // Floats in -1 ... 1 (full scale maps to 32768 and clips; 16-bit values come back exactly)
-    // and shorts as they are. Errors: the library's, passed on.
+    // and shorts as they are. Errors: the system's, passed on.
     [[nodiscard]] Result<Done> append(const float* samples, std::int64_t frames);
     [[nodiscard]] Result<Done> append(const short* samples, std::int64_t frames);
-    // Errors: cannotWriteAudio "silence buffer alloc", the library's.
+    // Errors: cannotWriteAudio "write buffer alloc", the system's.
     [[nodiscard]] Result<Done> appendSilence(std::int64_t frames);
 
     // Appends up to `frames` frames of little-endian 16-bit mono samples that start at byte
@@ -57,8 +59,9 @@ public:
     [[nodiscard]] bool kernelCopyRefused() const { return m_kernelCopyRefused; }
 
     // From here on every frame appended, whichever way, is also added to meter as the file
-    // holds it (read back from the file). A meter that fails is let go and stays failed; the
-    // file goes on. Set before the first append; the meter must outlive the appends.
+    // holds it (as it is written, or read back after a kernel copy). A meter that fails is let go
+    // and stays failed; the file goes on. Set before the first append; the meter must outlive the
+    // appends.
     void meterInto(LoudnessMeter* meter) { m_meter = meter; }
 
     // Multiplies every frame written so far by the gain in place (see applyGain). Returns how
@@ -76,7 +79,9 @@ public:
 
 private:
     void discard();
-    [[nodiscard]] Result<Done> checkPosition() const;
+    template <typename Fill> [[nodiscard]] Result<Done> gather(std::int64_t frames, Fill&& fill);
+    [[nodiscard]] Result<Done> flush();
+    [[nodiscard]] Result<Done> writeAt(const char* bytes, std::int64_t count, std::int64_t at);
     [[nodiscard]] Result<Done> writeLengths();
     [[nodiscard]] Result<Done> meterUpTo(std::int64_t frame);
     [[nodiscard]] Result<std::int64_t> readFrames(std::int64_t first, std::int64_t count);
@@ -87,10 +92,10 @@ private:
     int m_fd = -1; // m_unpublished's
     sf_private_tag* m_file = nullptr;
     std::int64_t m_dataOffset = 0; // byte of the first frame
-    std::int64_t m_length = 0;
-    bool m_copiedInKernel = false;
+    std::int64_t m_length = 0;     // frames written and pending
     bool m_kernelCopyRefused = false;
-    std::unique_ptr<float[]> m_silence;
+    std::unique_ptr<short[]> m_pending; // frames gathered, not yet written
+    std::int64_t m_pendingFrames = 0;
     LoudnessMeter* m_meter = nullptr;
     std::int64_t m_metered = 0;        // frames added to m_meter
     std::unique_ptr<short[]> m_frames; // frames read back, for the meter and the gain

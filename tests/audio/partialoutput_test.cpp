@@ -9,6 +9,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -192,4 +195,66 @@ TEST_F(PartialOutputTest, AnUnfinishedOutputHasNoNameAndADeadWritersPartialIsCle
     EXPECT_EQ(entries().filter("corvale-partial").size(), 1) << "the live writer's partial";
     ASSERT_EQ(live.commit().value(), path("live.wav"));
     EXPECT_TRUE(entries().filter("corvale-partial").isEmpty());
+}
+
+// Frames are gathered and written in large blocks beside the library's header; the file must be
+// byte for byte the one libsndfile writes itself with clipping on, across block boundaries and
+// for every kind of value (ties, overs, the edges of the range), but what is not a number.
+TEST_F(PartialOutputTest, LargeWritesGiveTheLibrarysOwnFile) {
+    std::vector<float> samples = test::speechLike(40.0, kRate, 9);
+    const float edges[] = {1.0f,
+                           -1.0f,
+                           1.5f,
+                           -1.5f,
+                           0.5f / 32768,
+                           1.5f / 32768,
+                           -2.5f / 32768,
+                           32767.5f / 32768,
+                           -32768.5f / 32768,
+                           1e30f,
+                           -INFINITY,
+                           std::nanf("")};
+    for (std::size_t i = 0; i < samples.size(); i += 997)
+        samples[i] = edges[(i / 997) % std::size(edges)];
+    std::vector<short> shorts(5000);
+    for (std::size_t i = 0; i < shorts.size(); ++i)
+        shorts[i] = short(i * 13 - 32768);
+
+    std::vector<float> expected;
+    PartialOutput out;
+    ASSERT_TRUE(out.create(path("ours.wav"), kRate).ok());
+    for (std::size_t at = 0, piece = 1; at < samples.size();
+         at += piece, piece = piece * 7 % 150001) {
+        const std::size_t count = std::min(piece, samples.size() - at);
+        ASSERT_TRUE(out.append(samples.data() + at, std::int64_t(count)).ok());
+        ASSERT_TRUE(out.appendSilence(std::int64_t(piece % 3)).ok());
+        ASSERT_TRUE(out.append(shorts.data(), std::int64_t(piece % shorts.size())).ok());
+        expected.insert(expected.end(), samples.begin() + std::ptrdiff_t(at),
+                        samples.begin() + std::ptrdiff_t(at + count));
+        expected.insert(expected.end(), piece % 3, 0.0f);
+        for (std::size_t i = 0; i < piece % shorts.size(); ++i)
+            expected.push_back(shorts[i] / 32768.0f);
+    }
+    ASSERT_TRUE(out.commit().ok());
+
+    // Where the library writes a full-scale click for what is not a number, ours is silence.
+    std::replace_if(
+        expected.begin(), expected.end(), [](float v) { return std::isnan(v); }, 0.0f);
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* theirs = sf_open(QFile::encodeName(path("theirs.wav")).constData(), SFM_WRITE, &info);
+    ASSERT_TRUE(theirs);
+    sf_command(theirs, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    ASSERT_EQ(sf_writef_float(theirs, expected.data(), sf_count_t(expected.size())),
+              sf_count_t(expected.size()));
+    sf_close(theirs);
+    QFile a(path("ours.wav")), b(path("theirs.wav"));
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_GT(a.size(), 2 * 131072 * 2);
+    const QByteArray ours = a.readAll(), library = b.readAll();
+    ASSERT_EQ(ours.size(), library.size());
+    for (qsizetype i = 0; i < ours.size(); ++i)
+        ASSERT_EQ(ours[i], library[i]) << "byte " << i;
 }
