@@ -244,20 +244,19 @@ Result<OutputLoudness> bringToTarget(PartialOutput& out, const LoudnessMeter& me
         loudness.reachedLUFS = measured.value();
         return loudness;
     }
-    auto clipped = out.scale(*gain, stop);
+    // Unclipped, the gain moves the loudness by itself, give or take the rounding of the
+    // samples (well under 0.01 LU); clipped, the file says how much it cost, measured as the
+    // gain goes. The gain is monotonic, so the extremes say beforehand whether it clips.
+    const bool clips = willClip(meter.lowest(), *gain) || willClip(meter.highest(), *gain);
+    LoudnessMeter reached;
+    const bool remeter = clips && reached.start(sampleRate);
+    auto clipped = out.scale(*gain, stop, remeter ? &reached : nullptr);
     if (!clipped)
         return clipped.error();
     loudness.gainDb = gain;
     loudness.clippedSamples = clipped.value();
-    // Unclipped, the gain moves the loudness by itself, give or take the rounding of the
-    // samples (well under 0.01 LU); clipped, the file says how much it cost.
     loudness.reachedLUFS = measured.value() + *gain;
     if (clipped.value() > 0) {
-        LoudnessMeter reached;
-        if (reached.start(sampleRate)) {
-            if (auto r = out.measure(reached, stop); !r)
-                return r.error();
-        }
         if (const auto after = reached.integrated(); after && std::isfinite(after.value()))
             loudness.reachedLUFS = after.value();
     }

@@ -24,6 +24,11 @@ std::optional<double> gainToTarget(double measuredLUFS, double targetLUFS) {
     return gain;
 }
 
+bool willClip(short sample, double gainDb) {
+    short scaled = sample;
+    return applyGain(std::span(&scaled, 1), gainDb) > 0;
+}
+
 std::int64_t applyGain(std::span<short> samples, double gainDb) {
     const double factor = std::pow(10.0, gainDb / 20.0);
     std::int64_t clipped = 0;

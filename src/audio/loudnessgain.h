@@ -20,6 +20,8 @@ constexpr double kQuietestTargetLUFS = -70.0;
 // The gain in dB that takes measured to target, or nothing when it is within
 // kLoudnessToleranceLU. Both in LUFS; a measurement that is not finite (silence) gives nothing.
 [[nodiscard]] std::optional<double> gainToTarget(double measuredLUFS, double targetLUFS);
+// Whether applyGain would clip this sample.
+[[nodiscard]] bool willClip(short sample, double gainDb);
 
 // Multiplies 16-bit samples by the gain in place, rounding to the nearest value and clipping to
 // -32768 ... 32767 as ffmpeg's volume filter does. Returns how many samples were clipped.

@@ -27,6 +27,8 @@ LoudnessMeter& LoudnessMeter::operator=(LoudnessMeter&&) noexcept = default;
 
 Result<Done> LoudnessMeter::start(int sampleRate) {
     m_frames = 0;
+    m_lowest = 0;
+    m_highest = 0;
     m_failure.reset();
     m_state.reset();
     if (sampleRate > 0)
@@ -42,6 +44,11 @@ Result<Done> LoudnessMeter::start(int sampleRate) {
 Result<Done> LoudnessMeter::add(std::span<const short> samples) {
     if (m_failure)
         return *m_failure;
+    if (!samples.empty()) {
+        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
+        m_lowest = std::min(m_lowest, *low);
+        m_highest = std::max(m_highest, *high);
+    }
     // The library takes a frame count of its own type; large spans go in pieces.
     constexpr std::size_t kPiece = std::size_t(1) << 20;
     while (!samples.empty()) {

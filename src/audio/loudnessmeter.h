@@ -29,6 +29,9 @@ public:
     // or nothing was added. Errors: the failure of start() or add().
     [[nodiscard]] Result<double> integrated() const;
     [[nodiscard]] std::int64_t frames() const { return m_frames; }
+    // The lowest and highest sample added (0 when none): whether a gain will clip.
+    [[nodiscard]] short lowest() const { return m_lowest; }
+    [[nodiscard]] short highest() const { return m_highest; }
 
 private:
     // The library's state, whose type is an unnamed struct that cannot be declared here.
@@ -37,6 +40,8 @@ private:
     };
     std::unique_ptr<void, Free> m_state;
     std::int64_t m_frames = 0;
+    short m_lowest = 0;
+    short m_highest = 0;
     std::optional<CorvaleError> m_failure;
 };
 

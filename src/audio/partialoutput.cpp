@@ -246,7 +246,8 @@ Result<Done> PartialOutput::meterUpTo(std::int64_t frame) {
     return Done{};
 }
 
-Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& stop) {
+Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& stop,
+                                          LoudnessMeter* meter) {
     if (auto r = flush(); !r)
         return r.error();
     std::int64_t clipped = 0;
@@ -258,6 +259,8 @@ Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& 
             return read.error();
         const std::span<short> frames(m_frames.get(), std::size_t(count));
         clipped += applyGain(frames, gainDb);
+        if (meter && !meter->add(frames))
+            meter = nullptr; // it keeps its failure
         for (short& sample : frames)
             sample = qToLittleEndian(sample);
         if (auto r = writeAt(reinterpret_cast<const char*>(frames.data()), 2 * count,
@@ -266,21 +269,6 @@ Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& 
             return r.error();
     }
     return clipped;
-}
-
-Result<Done> PartialOutput::measure(LoudnessMeter& meter, const std::stop_token& stop) {
-    if (auto r = flush(); !r)
-        return r.error();
-    for (std::int64_t first = 0; first < m_length; first += kReadBackFrames) {
-        if (stop.stop_requested())
-            return CorvaleError::cancelled();
-        const std::int64_t count = std::min(m_length - first, kReadBackFrames);
-        if (auto read = readFrames(first, count); !read)
-            return read.error();
-        if (!meter.add({m_frames.get(), std::size_t(count)}))
-            break; // the meter keeps its failure
-    }
-    return Done{};
 }
 
 // The library wrote the header but none of the frames; the RIFF and data chunks are sized

@@ -64,12 +64,11 @@ public:
     // appends.
     void meterInto(LoudnessMeter* meter) { m_meter = meter; }
 
-    // Multiplies every frame written so far by the gain in place (see applyGain). Returns how
-    // many samples were clipped. Before commit(). Errors: the system's (passedOn), cancelled.
-    [[nodiscard]] Result<std::int64_t> scale(double gainDb, const std::stop_token& stop);
-    // Adds every frame written so far to meter, as the file holds it. Before commit().
-    // Errors: the system's (passedOn), cancelled.
-    [[nodiscard]] Result<Done> measure(LoudnessMeter& meter, const std::stop_token& stop);
+    // Multiplies every frame written so far by the gain in place (see applyGain), adding the
+    // frames as they become to meter when one is given. Returns how many samples were clipped.
+    // Before commit(). Errors: the system's (passedOn), cancelled.
+    [[nodiscard]] Result<std::int64_t> scale(double gainDb, const std::stop_token& stop,
+                                             LoudnessMeter* meter = nullptr);
 
     // Completes the file and publishes it under the final name without ever replacing what
     // stands there; a name taken meanwhile gives way to the one nextName offers. Returns the
