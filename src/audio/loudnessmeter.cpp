@@ -44,11 +44,15 @@ Result<Done> LoudnessMeter::start(int sampleRate) {
 Result<Done> LoudnessMeter::add(std::span<const short> samples) {
     if (m_failure)
         return *m_failure;
-    if (!samples.empty()) {
-        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
-        m_lowest = std::min(m_lowest, *low);
-        m_highest = std::max(m_highest, *high);
+    // Two plain reductions, which the compiler vectorises (minmax_element it does not).
+    short low = m_lowest;
+    short high = m_highest;
+    for (const short sample : samples) {
+        low = std::min(low, sample);
+        high = std::max(high, sample);
     }
+    m_lowest = low;
+    m_highest = high;
     // The library takes a frame count of its own type; large spans go in pieces.
     constexpr std::size_t kPiece = std::size_t(1) << 20;
     while (!samples.empty()) {
