@@ -20,11 +20,6 @@
 #include <QVBoxLayout>
 
 namespace corvale {
-namespace {
-// How long the way out waits for a cancelled run's children and temporary files.
-constexpr int kShutdownWaitMs = 8000;
-} // namespace
-
 CorvaleApp::CorvaleApp(bool trayAvailable, QObject* parent)
     : QObject(parent), m_host(std::make_unique<DesktopSessionHost>()),
       m_session(std::make_unique<AppViewModel>(findFFmpeg(), m_host.get())),
@@ -133,7 +128,7 @@ void CorvaleApp::showPreferences() {
 
 void CorvaleApp::shutdown() {
     if (m_session)
-        m_session->shutdown(kShutdownWaitMs);
+        m_session->shutdown(); // the session's own limit: the window is never held longer
 }
 
 int CorvaleApp::quitSignal() const {
