@@ -3,6 +3,7 @@
 
 #include "processingstatus.h"
 #include "reviewwarnings.h"
+#include "sync/envelope.h"
 
 #include <algorithm>
 #include <cmath>
@@ -113,9 +114,14 @@ SyncResult describeResult(const ItemAnalysis& a) {
         r.leftOutAfterSeconds = std::max(0.0, r.offsetSeconds + a.durationSeconds +
                                                   r.finalDriftSeconds - a.referenceDurationSeconds);
 
-    r.warnings =
-        reviewWarnings(a.offset, a.drift.driftApplied, a.drift.longestUnanchoredSpanSeconds,
-                       a.drift.alignedDurationSeconds);
+    // The clock written is what must be anchored: the fine stage's own windows when it is
+    // followed, however few points the coarse analysis kept.
+    const bool fineClockWritten = a.followsFineClock();
+    r.warnings = reviewWarnings(
+        a.offset, fineClockWritten ? r.driftCorrected : a.drift.driftApplied,
+        fineClockWritten ? longestUnanchoredSpan(r.clock.windows, a.drift.alignedDurationSeconds)
+                         : a.drift.longestUnanchoredSpanSeconds,
+        a.drift.alignedDurationSeconds);
     if (a.fine && !a.fine->fit.confident)
         r.warnings.append(alignmentNotConfirmedWarning(a.fine->listenAtSeconds));
     // A short file's envelopes are little evidence; unflagged, it would pass unchecked.

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "session/resultbuilder.h"
 #include "session/reviewwarnings.h"
 
 #include <QLocale>
@@ -89,4 +90,32 @@ TEST(ReviewWarnings, UnconfirmedAlignmentNamesWhereToListen) {
                            QStringLiteral("This file could not be found with certainty in the "
                                           "reference \u2014 listen around 1:02:05 to check its "
                                           "sync in your DAW.")}));
+}
+
+// A track written on the fine stage's clock is anchored by that stage's windows: a gap in the
+// coarse drift points alone is no reason to send the producer listening late in the track.
+TEST(ReviewWarnings, AFollowedFineClockIsAnchoredByItsOwnWindows) {
+    constexpr double kRate = 48000.0;
+    ItemAnalysis a;
+    a.offset = kHigh;
+    a.sampleRate = kRate;
+    a.durationSeconds = 10800.0;
+    a.drift.driftApplied = true;
+    a.drift.points = {{0.0, 0.0}, {2835.0, 0.65}};
+    a.drift.alignedDurationSeconds = 10770.0;
+    a.drift.longestUnanchoredSpanSeconds = 7935.0;
+    FineAlignment fine;
+    fine.sampleRate = kRate;
+    fine.fit.segments = {{0, 36000.0, 230e-6}};
+    fine.fit.usable = fine.fit.confident = true;
+    const auto windowsUpTo = [&](double lastSeconds) {
+        fine.windows.clear();
+        for (double t = 60.0; t <= lastSeconds; t += 120.0)
+            fine.windows.push_back({t * kRate, 36000.0 + 230e-6 * t * kRate, 0.8, 5.0});
+        return fine;
+    };
+    a.fine = windowsUpTo(10740.0);
+    EXPECT_TRUE(describeResult(a).warnings.isEmpty());
+    a.fine = windowsUpTo(2400.0); // the fine windows stop where the coarse points did
+    EXPECT_EQ(codes(describeResult(a).warnings), QStringList{"SPARSE_DRIFT_COVERAGE"});
 }
