@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audiooutputwriter.h"
 
+#include "backgroundmeter.h"
 #include "clockresampler.h"
 #include "loudnessgain.h"
 #include "loudnessmeter.h"
@@ -249,10 +250,14 @@ Result<OutputLoudness> bringToTarget(PartialOutput& out, const LoudnessMeter& me
     // gain goes. The gain is monotonic, so the extremes say beforehand whether it clips.
     const bool clips = willClip(meter.lowest(), *gain) || willClip(meter.highest(), *gain);
     LoudnessMeter reached;
-    const bool remeter = clips && reached.start(sampleRate);
-    auto clipped = out.scale(*gain, stop, remeter ? &reached : nullptr);
+    std::optional<BackgroundMeter> feed;
+    if (clips && reached.start(sampleRate))
+        feed.emplace(reached);
+    auto clipped = out.scale(*gain, stop, feed ? &*feed : nullptr);
     if (!clipped)
         return clipped.error();
+    if (feed)
+        feed->finish();
     loudness.gainDb = gain;
     loudness.clippedSamples = clipped.value();
     loudness.reachedLUFS = measured.value() + *gain;
@@ -302,8 +307,11 @@ Result<WrittenOutput> AudioOutputWriter::writeOutput(const std::vector<SyncPart>
     if (auto r = out.create(output, sampleRate); !r)
         return r.error();
     LoudnessMeter meter; // a meter that cannot start says why when asked for its figure
-    if (options.loudnessTargetLUFS && meter.start(sampleRate))
-        out.meterInto(&meter);
+    std::optional<BackgroundMeter> feed;
+    if (options.loudnessTargetLUFS && meter.start(sampleRate)) {
+        feed.emplace(meter);
+        out.meterInto(&*feed);
+    }
 
     std::vector<const SyncPart*> ordered;
     ordered.reserve(parts.size());
@@ -364,6 +372,8 @@ Result<WrittenOutput> AudioOutputWriter::writeOutput(const std::vector<SyncPart>
     }
     WrittenOutput written;
     if (options.loudnessTargetLUFS) {
+        if (feed)
+            feed->finish();
         auto loudness = bringToTarget(out, meter, *options.loudnessTargetLUFS, sampleRate, stop);
         if (!loudness)
             return loudness.error();

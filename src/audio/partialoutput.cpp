@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "partialoutput.h"
 
+#include "backgroundmeter.h"
 #include "loudnessgain.h"
-#include "loudnessmeter.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -144,8 +144,7 @@ Result<Done> PartialOutput::flush() {
     const std::span<short> frames(m_pending.get(), std::size_t(m_pendingFrames));
     const std::int64_t first = m_length - m_pendingFrames;
     if (m_meter && m_metered == first) {
-        if (!m_meter->add(frames))
-            m_meter = nullptr; // the meter keeps its failure; the file is not the worse for it
+        m_meter->add(frames);
         m_metered += m_pendingFrames;
     }
     for (short& sample : frames)
@@ -239,15 +238,14 @@ Result<Done> PartialOutput::meterUpTo(std::int64_t frame) {
         const std::int64_t count = std::min(frame - m_metered, kReadBackFrames);
         if (auto read = readFrames(m_metered, count); !read)
             return read.error();
-        if (!m_meter->add({m_frames.get(), std::size_t(count)}))
-            m_meter = nullptr; // the meter keeps its failure; the file is not the worse for it
+        m_meter->add({m_frames.get(), std::size_t(count)});
         m_metered += count;
     }
     return Done{};
 }
 
 Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& stop,
-                                          LoudnessMeter* meter) {
+                                          BackgroundMeter* meter) {
     if (auto r = flush(); !r)
         return r.error();
     std::int64_t clipped = 0;
@@ -259,8 +257,8 @@ Result<std::int64_t> PartialOutput::scale(double gainDb, const std::stop_token& 
             return read.error();
         const std::span<short> frames(m_frames.get(), std::size_t(count));
         clipped += applyGain(frames, gainDb);
-        if (meter && !meter->add(frames))
-            meter = nullptr; // it keeps its failure
+        if (meter)
+            meter->add(frames);
         for (short& sample : frames)
             sample = qToLittleEndian(sample);
         if (auto r = writeAt(reinterpret_cast<const char*>(frames.data()), 2 * count,

@@ -16,7 +16,7 @@ struct sf_private_tag;
 
 namespace corvale {
 
-class LoudnessMeter;
+class BackgroundMeter;
 
 // A mono 16-bit WAV under construction: a file beside the final one that no name leads to
 // (see UnpublishedFile) and that gets its name only when complete, so an interrupted write
@@ -59,16 +59,15 @@ public:
     [[nodiscard]] bool kernelCopyRefused() const { return m_kernelCopyRefused; }
 
     // From here on every frame appended, whichever way, is also added to meter as the file
-    // holds it (as it is written, or read back after a kernel copy). A meter that fails is let go
-    // and stays failed; the file goes on. Set before the first append; the meter must outlive the
-    // appends.
-    void meterInto(LoudnessMeter* meter) { m_meter = meter; }
+    // holds it (as it is written, or read back after a kernel copy). Set before the first
+    // append; the meter must outlive the appends.
+    void meterInto(BackgroundMeter* meter) { m_meter = meter; }
 
     // Multiplies every frame written so far by the gain in place (see applyGain), adding the
     // frames as they become to meter when one is given. Returns how many samples were clipped.
     // Before commit(). Errors: the system's (passedOn), cancelled.
     [[nodiscard]] Result<std::int64_t> scale(double gainDb, const std::stop_token& stop,
-                                             LoudnessMeter* meter = nullptr);
+                                             BackgroundMeter* meter = nullptr);
 
     // Completes the file and publishes it under the final name without ever replacing what
     // stands there; a name taken meanwhile gives way to the one nextName offers. Returns the
@@ -95,7 +94,7 @@ private:
     bool m_kernelCopyRefused = false;
     std::unique_ptr<short[]> m_pending; // frames gathered, not yet written
     std::int64_t m_pendingFrames = 0;
-    LoudnessMeter* m_meter = nullptr;
+    BackgroundMeter* m_meter = nullptr;
     std::int64_t m_metered = 0;        // frames added to m_meter
     std::unique_ptr<short[]> m_frames; // frames read back, for the meter and the gain
 };

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include "audio/backgroundmeter.h"
 #include "audio/loudnessgain.h"
 #include "audio/loudnessmeter.h"
 #include "support/speechgen.h"
@@ -123,4 +124,36 @@ TEST(LoudnessGain, RoundsToTheNearestValueAndClipsAtSixteenBits) {
     std::vector<short> softer{14, 16, -14, -16, 32767, -32768};
     EXPECT_EQ(applyGain(softer, -20.0), 0);
     EXPECT_EQ(softer, (std::vector<short>{1, 2, -1, -2, 3277, -3277}));
+}
+
+// Fed from another thread, the meter takes the same samples in the same order: the same figure
+// to the bit, the same extremes; destroyed with blocks still waiting, it neither hangs nor
+// touches the meter afterwards.
+TEST(BackgroundMeter, GivesTheMetersOwnFigures) {
+    std::vector<short> samples;
+    for (const float v : speechLike(30.0, 48000, 7))
+        samples.push_back(short(std::lrint(v * 20000.0f)));
+    LoudnessMeter direct, fed;
+    ASSERT_TRUE(direct.start(48000).ok() && fed.start(48000).ok());
+    ASSERT_TRUE(direct.add(samples).ok());
+    {
+        BackgroundMeter feed(fed);
+        for (std::size_t at = 0, piece = 1; at < samples.size();
+             at += piece, piece = piece * 5 % 70001)
+            feed.add(std::span(samples).subspan(at, std::min(piece, samples.size() - at)));
+        feed.finish();
+        EXPECT_EQ(fed.frames(), std::int64_t(samples.size()));
+    }
+    EXPECT_EQ(fed.integrated().value(), direct.integrated().value());
+    EXPECT_EQ(fed.lowest(), direct.lowest());
+    EXPECT_EQ(fed.highest(), direct.highest());
+
+    LoudnessMeter abandoned;
+    ASSERT_TRUE(abandoned.start(48000).ok());
+    {
+        BackgroundMeter feed(abandoned);
+        for (int i = 0; i < 20; ++i)
+            feed.add(samples);
+    }
+    EXPECT_LE(abandoned.frames(), 20 * std::int64_t(samples.size()));
 }
