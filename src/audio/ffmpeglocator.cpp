@@ -68,22 +68,26 @@ QHash<QString, double> probeFirstAudioStream(const QString& path, const QString&
     }
     if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
         return values;
-    // "key=value" lines; only the first audio stream was selected.
-    for (const QByteArray& line : probe.readAllStandardOutput().split('\n')) {
+    // Only the first audio stream was selected.
+    return probeValues(probe.readAllStandardOutput(), fields + formatFields);
+}
+
+} // namespace
+
+QHash<QString, double> probeValues(const QByteArray& report, const QStringList& keys) {
+    QHash<QString, double> values;
+    for (const QByteArray& line : report.split('\n')) {
         const qsizetype eq = line.indexOf('=');
         if (eq <= 0)
             continue;
         const QString key = QString::fromUtf8(line.left(eq).trimmed());
         bool ok = false;
         const double value = line.mid(eq + 1).trimmed().toDouble(&ok);
-        if (ok && std::isfinite(value) && (fields.contains(key) || formatFields.contains(key)) &&
-            !values.contains(key))
+        if (ok && std::isfinite(value) && keys.contains(key) && !values.contains(key))
             values.insert(key, value);
     }
     return values;
 }
-
-} // namespace
 
 QStringList toolCandidates(const QString& name) {
     QStringList candidates;

@@ -112,15 +112,20 @@ void SingleInstance::readMessage(QLocalSocket* socket) {
     if (socket->bytesAvailable() < headerBytes + qint64(length))
         return;
     socket->skip(headerBytes);
-    const QByteArray body = socket->read(length);
+    const std::optional<QStringList> arguments = decodeMessageBody(socket->read(length));
+    socket->disconnectFromServer();
+    if (arguments)
+        emit argumentsReceived(*arguments);
+}
+
+std::optional<QStringList> SingleInstance::decodeMessageBody(const QByteArray& body) {
     QDataStream in(body);
     in.setVersion(streamVersion);
     QStringList arguments;
     in >> arguments;
-    socket->disconnectFromServer();
     if (in.status() != QDataStream::Ok || !in.atEnd())
-        return;
-    emit argumentsReceived(arguments);
+        return std::nullopt;
+    return arguments;
 }
 
 } // namespace corvale
