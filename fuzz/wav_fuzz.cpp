@@ -21,6 +21,9 @@ namespace {
 
 // The input lives in one in-memory file, reached by path as the readers expect; nothing is
 // written to disk and nothing is left behind.
+// A low rate keeps the blocks small, so that short inputs still give envelopes.
+constexpr double kEngineRate = 8000.0;
+
 int g_file = -1;
 QString g_path;
 
@@ -78,8 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!reader.open(g_path))
         readWhole(reader);
 
-    // A low rate keeps the blocks small, so that short inputs still give envelopes.
-    const SyncEngine engine(8000.0);
+    const SyncEngine engine(kEngineRate);
     const QuietMapSettings quiet{64, 0.003f};
     (void)loadSamples(engine, g_path, 1);
     (void)loadEnvelope(engine, g_path, 0, {}, quiet, [](std::span<const float> slice) {

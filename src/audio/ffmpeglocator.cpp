@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ffmpeglocator.h"
 
+#include "riffscreen.h"
 #include "toolrunner.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,9 @@ struct SndfileFormat {
 
 // libsndfile's view of the file, or nothing when it cannot open it.
 std::optional<SndfileFormat> sndfileFormat(const QString& path) {
+    // ffprobe, and then ffmpeg's conversion, read such a file without hanging.
+    if (!riffListsArePlausible(path))
+        return std::nullopt;
     SF_INFO info{};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (file == nullptr)
