@@ -18,8 +18,8 @@ namespace {
 // Enough for any real file's top-level chunks and a list's entries; a file with more is left
 // to the library unscreened rather than walked for long.
 constexpr int kMaxChunks = 4096;
-// A list entry this long wraps the library's count whatever the file's length.
-constexpr std::uint32_t kWrappingEntry = 0xFFFF0000;
+// The library counts a list's bytes, from the start of its body, in 32 bits.
+constexpr std::int64_t kListCountLimit = 0xFFFFFFFF;
 
 struct Chunk {
     char id[4];
@@ -62,16 +62,18 @@ std::int64_t padded(std::uint64_t size) {
     return std::int64_t(size + (size & 1));
 }
 
-// The entries of the list whose body (after its four-byte kind) spans [from, end).
-bool listIsPlausible(const ChunkWalker& walker, std::int64_t from, std::int64_t end,
+// The entries of the list whose body (its four-byte kind, then the entries) spans [body, end).
+bool listIsPlausible(const ChunkWalker& walker, std::int64_t body, std::int64_t end,
                      std::int64_t fileSize) {
+    std::int64_t from = body + 4;
     for (int n = 0; n < kMaxChunks && from + 8 <= end; ++n) {
         const auto entry = walker.at(from);
         if (!entry)
             return true;
-        if (std::int64_t(entry->size) > fileSize || entry->size >= kWrappingEntry)
+        const std::int64_t next = from + 8 + padded(entry->size);
+        if (std::int64_t(entry->size) > fileSize || next - body > kListCountLimit)
             return false;
-        from += 8 + padded(entry->size);
+        from = next;
     }
     return true;
 }
@@ -101,7 +103,7 @@ bool riffListsArePlausible(int fd) {
         else if (rf64 && rf64Data && size == 0xFFFFFFFF && std::memcmp(chunk->id, "data", 4) == 0)
             size = *rf64Data;
         if (std::memcmp(chunk->id, "LIST", 4) == 0 &&
-            !listIsPlausible(walker, at + 12, std::min(at + 8 + padded(size), fileSize), fileSize))
+            !listIsPlausible(walker, at + 8, std::min(at + 8 + padded(size), fileSize), fileSize))
             return false;
         if (size > std::uint64_t(fileSize))
             return true; // beyond the end: nothing more to screen
