@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-multimedia-dev
           libsndfile1-dev libsoxr-dev libebur128-dev libfftw3-dev ffmpeg libgtest-dev gstreamer1.0-plugins-good xvfb xauth
-          desktop-file-utils xdg-utils libglib2.0-bin lintian)
+          desktop-file-utils xdg-utils libglib2.0-bin lintian
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

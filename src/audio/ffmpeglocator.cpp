@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ffmpeglocator.h"
 
+#include "riffscreen.h"
 #include "toolrunner.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,9 @@ struct SndfileFormat {
 
 // libsndfile's view of the file, or nothing when it cannot open it.
 std::optional<SndfileFormat> sndfileFormat(const QString& path) {
+    // ffprobe, and then ffmpeg's conversion, read such a file without hanging.
+    if (!riffListsArePlausible(path))
+        return std::nullopt;
     SF_INFO info{};
     SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (file == nullptr)
@@ -68,22 +72,26 @@ QHash<QString, double> probeFirstAudioStream(const QString& path, const QString&
     }
     if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
         return values;
-    // "key=value" lines; only the first audio stream was selected.
-    for (const QByteArray& line : probe.readAllStandardOutput().split('\n')) {
+    // Only the first audio stream was selected.
+    return probeValues(probe.readAllStandardOutput(), fields + formatFields);
+}
+
+} // namespace
+
+QHash<QString, double> probeValues(const QByteArray& report, const QStringList& keys) {
+    QHash<QString, double> values;
+    for (const QByteArray& line : report.split('\n')) {
         const qsizetype eq = line.indexOf('=');
         if (eq <= 0)
             continue;
         const QString key = QString::fromUtf8(line.left(eq).trimmed());
         bool ok = false;
         const double value = line.mid(eq + 1).trimmed().toDouble(&ok);
-        if (ok && std::isfinite(value) && (fields.contains(key) || formatFields.contains(key)) &&
-            !values.contains(key))
+        if (ok && std::isfinite(value) && keys.contains(key) && !values.contains(key))
             values.insert(key, value);
     }
     return values;
 }
-
-} // namespace
 
 QStringList toolCandidates(const QString& name) {
     QStringList candidates;

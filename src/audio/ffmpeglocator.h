@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +24,10 @@ namespace corvale {
 // The executable ffprobe beside ffmpegPath, else the first executable ffprobe candidate;
 // empty when there is none.
 [[nodiscard]] QString findFFprobe(const QString& ffmpegPath);
+
+// The values of ffprobe's "key=value" report ("-of default=nw=1") for the keys asked for: the
+// first finite number each key has; a key with none is absent.
+[[nodiscard]] QHash<QString, double> probeValues(const QByteArray& report, const QStringList& keys);
 
 // Native sample rate and channel count, with one ffprobe run at most: libsndfile's when it can
 // open the file, else those of the first audio stream as ffprobe reports them, else 44100 Hz

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "wavreader.h"
 
+#include "riffscreen.h"
+
 #include <QFile>
 
 #include <sndfile.h>
@@ -46,6 +48,10 @@ std::optional<CorvaleError> WavReader::open(const QString& path) {
     // The descriptor is ours (the library leaves it open) so that the raw data can be reached
     // beside the library's reads.
     m_fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (m_fd >= 0 && !riffListsArePlausible(m_fd)) {
+        close();
+        return malformedHeader();
+    }
     if (m_fd >= 0) {
         m_file = sf_open_fd(m_fd, SFM_READ, &info, SF_FALSE);
     } else {

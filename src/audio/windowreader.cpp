@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "windowreader.h"
 
+#include "riffscreen.h"
+
 #include <QFile>
 
 #include <sndfile.h>
@@ -24,6 +26,8 @@ WindowReader::~WindowReader() = default;
 Result<Done> WindowReader::open(const QString& path, Mix mix, std::int64_t channel,
                                 std::int64_t maxFrames) {
     m_file.reset();
+    if (!riffListsArePlausible(path))
+        return malformedHeader();
     SF_INFO info{};
     SNDFILE* handle = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!handle)

@@ -15,6 +15,8 @@ namespace {
 constexpr int headerBytes = 4;
 constexpr int clientTimeoutMs = 5000;
 constexpr auto streamVersion = QDataStream::Qt_6_0;
+// An entry of the list is at least its four-byte length.
+constexpr int minEntryBytes = 4;
 
 } // namespace
 
@@ -112,15 +114,34 @@ void SingleInstance::readMessage(QLocalSocket* socket) {
     if (socket->bytesAvailable() < headerBytes + qint64(length))
         return;
     socket->skip(headerBytes);
-    const QByteArray body = socket->read(length);
+    const std::optional<QStringList> arguments = decodeMessageBody(socket->read(length));
+    socket->disconnectFromServer();
+    if (arguments)
+        emit argumentsReceived(*arguments);
+}
+
+std::optional<QStringList> SingleInstance::decodeMessageBody(const QByteArray& body) {
     QDataStream in(body);
     in.setVersion(streamVersion);
+    // The list is read entry by entry: Qt's own list reading reserves room for whatever count
+    // the message claims before it reads any entry, so that a dozen bytes from anyone who can
+    // reach the socket ask for gigabytes and end the instance.
+    quint32 count = 0;
+    in >> count;
+    if (in.status() != QDataStream::Ok || count > quint32(body.size() / minEntryBytes))
+        return std::nullopt;
     QStringList arguments;
-    in >> arguments;
-    socket->disconnectFromServer();
-    if (in.status() != QDataStream::Ok || !in.atEnd())
-        return;
-    emit argumentsReceived(arguments);
+    arguments.reserve(count);
+    for (quint32 i = 0; i < count; ++i) {
+        QString argument;
+        in >> argument;
+        if (in.status() != QDataStream::Ok)
+            return std::nullopt;
+        arguments.append(argument);
+    }
+    if (!in.atEnd())
+        return std::nullopt;
+    return arguments;
 }
 
 } // namespace corvale

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -33,6 +35,9 @@ public:
     [[nodiscard]] bool listen();
 
     [[nodiscard]] static QByteArray encodeMessage(const QStringList& arguments);
+    // The arguments a message's body (what follows the length header) holds; nothing when the
+    // body is not exactly one list of strings.
+    [[nodiscard]] static std::optional<QStringList> decodeMessageBody(const QByteArray& body);
 
 signals:
     void argumentsReceived(const QStringList& arguments);

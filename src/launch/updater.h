@@ -51,6 +51,9 @@ public:
     // Tests serve the feed over plain http on 127.0.0.1; nothing else is ever allowed http.
     void allowLoopbackHttpForTesting(bool allow) { m_allowLoopbackHttp = allow; }
 
+    // What a fetched feed's body says, against the running version.
+    [[nodiscard]] UpdateCheckResult readFeed(const QByteArray& body) const;
+
 signals:
     void canCheckForUpdatesChanged();
     void checkFinished(const corvale::UpdateCheckResult& result);
@@ -58,7 +61,6 @@ signals:
 private:
     [[nodiscard]] bool isAllowedUrl(const QUrl& url) const;
     void finishCheck(QNetworkReply* reply);
-    [[nodiscard]] UpdateCheckResult readFeed(const QByteArray& body) const;
     void setChecking(bool checking);
 
     QUrl m_feed;

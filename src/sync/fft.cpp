@@ -30,9 +30,11 @@ std::mutex& plannerMutex() {
 }
 
 const Fft::Plans* plansFor(std::size_t size) {
-    static std::map<std::size_t, std::unique_ptr<Fft::Plans>> cache;
+    // Never destroyed, as the plans it holds are not: a worker still transforming while the
+    // process exits finds them, and leak checkers see them reachable to the end.
+    static auto* cache = new std::map<std::size_t, std::unique_ptr<Fft::Plans>>;
     const std::scoped_lock lock(plannerMutex());
-    std::unique_ptr<Fft::Plans>& entry = cache[size];
+    std::unique_ptr<Fft::Plans>& entry = (*cache)[size];
     if (entry)
         return entry.get();
     auto* buffer = fftwf_alloc_complex(size);

@@ -131,3 +131,29 @@ TEST(SingleInstanceTest, LaterStartHandsItsArgumentsToTheRunningInstanceOnly) {
     EXPECT_TRUE(waitUntil([&] { return flood.state() == QLocalSocket::UnconnectedState; }, 5000));
     EXPECT_EQ(received.size(), 2);
 }
+
+TEST(SingleInstanceTest, MessageBodiesAreReadOnlyWhenWholeAndPlausible) {
+    const QStringList arguments = {QStringLiteral("/a/Zoë.wav"), QString(), QStringLiteral("b")};
+    const QByteArray body = SingleInstance::encodeMessage(arguments).mid(4);
+    EXPECT_EQ(SingleInstance::decodeMessageBody(body), arguments);
+    EXPECT_EQ(SingleInstance::decodeMessageBody(body + '\0'), std::nullopt);
+    EXPECT_EQ(SingleInstance::decodeMessageBody(body.chopped(1)), std::nullopt);
+
+    // Twelve bytes claiming 128 million entries get no room for them: Qt's own list reading
+    // asked for 3 GB of address space first.
+    const auto peakKiB = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        EXPECT_TRUE(status.open(QIODevice::ReadOnly));
+        const QByteArray text = status.readAll();
+        const qsizetype at = text.indexOf("VmPeak:");
+        return text.mid(at + 7, text.indexOf('\n', at) - at - 7)
+            .trimmed()
+            .split(' ')[0]
+            .toLongLong();
+    };
+    QByteArray claim;
+    QDataStream(&claim, QIODevice::WriteOnly) << quint32(1 << 27) << quint32(0) << quint32(0);
+    const qint64 before = peakKiB();
+    EXPECT_EQ(SingleInstance::decodeMessageBody(claim), std::nullopt);
+    EXPECT_LT(peakKiB() - before, 256 * 1024);
+}
