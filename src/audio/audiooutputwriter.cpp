@@ -16,6 +16,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -161,13 +162,106 @@ std::int64_t firstFrameAt(const ClockSegment& segment, double position, std::int
     return std::max(from, f > 9e18 ? std::numeric_limits<std::int64_t>::max() : std::int64_t(f));
 }
 
+// Where a long resampled stretch is cut in two, so that its halves resample at once on two
+// cores: k input frames after its start, where k times the ratio lies within half the clock's
+// slope of a whole number of output frames (at most a few millionths of a frame at a few hundred
+// ppm), so the second half's output frames fall on the first half's grid; none when the stretch
+// is too short or its clock too close to the reference's to find such a place near its middle.
+struct StretchCut {
+    std::int64_t inputFrames;  // k
+    std::int64_t outputFrames; // the whole number of output frames before the cut
+};
+
+std::optional<StretchCut> cutOf(std::int64_t frames, double slope, std::int64_t atLeast) {
+    if (frames < std::max<std::int64_t>(atLeast, 1) || slope == 0.0)
+        return std::nullopt;
+    const double whole = std::round(double(frames / 2) * slope);
+    if (whole == 0.0)
+        return std::nullopt;
+    const auto k = std::int64_t(std::llround(whole / slope));
+    if (k < frames / 4 || k > frames - frames / 4)
+        return std::nullopt;
+    return StretchCut{k, k + std::int64_t(whole)};
+}
+
+// Resamples input frames [from, end) by ratio in two halves at once: this thread appends the
+// first half's output, another writes the second's ahead of it, and each half starts early
+// and ends late by kCutOverlapFrames whose output is dropped, so that neither sees the edge of
+// the other (the resampler's filter is far shorter).
+constexpr std::int64_t kCutOverlapFrames = 32768;
+
+Result<Done> resampleInTwo(WavReader& in, const QString& path, PartialOutput& out,
+                           std::int64_t channel, std::int64_t from, std::int64_t end, double ratio,
+                           const StretchCut& cut, const std::stop_token& stop) {
+    const std::int64_t firstAhead = out.length() + cut.outputFrames + kCutOverlapFrames;
+    std::stop_source halt;
+    std::stop_callback forward(stop, [&halt] { halt.request_stop(); });
+    std::optional<Result<std::int64_t>> ahead;
+    std::thread second([&] {
+        ahead = [&]() -> Result<std::int64_t> {
+            WavReader reader;
+            if (auto error = reader.open(path))
+                return *error;
+            ClockResampler resampler;
+            if (auto r = resampler.start(ratio); !r)
+                return r.error();
+            std::int64_t produced = 0;
+            const auto sink = [&](std::span<const float> samples) -> Result<Done> {
+                const std::int64_t drop =
+                    std::clamp<std::int64_t>(kCutOverlapFrames - produced, 0, samples.size());
+                const std::int64_t at = firstAhead + produced + drop - kCutOverlapFrames;
+                produced += std::int64_t(samples.size());
+                return out.writeAhead(at, samples.subspan(std::size_t(drop)));
+            };
+            std::unique_ptr<float[]> mono;
+            auto fed = readChannel(
+                reader, channel, from + cut.inputFrames, end, mono, halt.get_token(),
+                [&](std::span<const float> samples) { return resampler.push(samples, sink); });
+            if (!fed)
+                return fed.error();
+            if (auto r = resampler.finish(sink); !r)
+                return r.error();
+            return std::max<std::int64_t>(produced - kCutOverlapFrames, 0);
+        }();
+    });
+    const auto first = [&]() -> Result<Done> {
+        ClockResampler resampler;
+        if (auto r = resampler.start(ratio); !r)
+            return r;
+        const std::int64_t wanted = firstAhead - out.length();
+        std::int64_t produced = 0;
+        const auto sink = [&](std::span<const float> samples) -> Result<Done> {
+            const std::int64_t take =
+                std::clamp<std::int64_t>(wanted - produced, 0, samples.size());
+            produced += std::int64_t(samples.size());
+            return out.append(samples.data(), take);
+        };
+        std::unique_ptr<float[]> mono;
+        const std::int64_t last = std::min(end, from + cut.inputFrames + 2 * kCutOverlapFrames);
+        if (auto r = readChannel(
+                in, channel, from, last, mono, halt.get_token(),
+                [&](std::span<const float> samples) { return resampler.push(samples, sink); });
+            !r)
+            return r;
+        return resampler.finish(sink);
+    }();
+    if (!first)
+        halt.request_stop();
+    second.join();
+    if (!first)
+        return first;
+    if (!*ahead)
+        return ahead->error();
+    return out.adoptAhead(firstAhead, ahead->value());
+}
+
 // A part placed by the fine stage's clock. Each segment starts where its line puts it: the
 // first at the part's fitted start (input before the reference's start is cut; an output that
 // already runs past it is continued, as with the plain copy), later ones after silence or a
 // skip that closes the step between the lines.
-Result<Done> copyFollowingClock(WavReader& in, PartialOutput& out,
+Result<Done> copyFollowingClock(WavReader& in, const QString& path, PartialOutput& out,
                                 const std::vector<ClockSegment>& clock, std::int64_t channel,
-                                const std::stop_token& stop) {
+                                std::int64_t cutAtLeast, const std::stop_token& stop) {
     std::unique_ptr<float[]> mono;
     ClockResampler resampler;
     const auto append = [&out](std::span<const float> samples) -> Result<Done> {
@@ -206,6 +300,13 @@ Result<Done> copyFollowingClock(WavReader& in, PartialOutput& out,
         // A clock that moves the stretch by less than half a sample is copied as it is.
         if (std::abs(segment.slope) * double(end - from) < 0.5) {
             if (auto r = readChannel(in, channel, from, end, mono, stop, append); !r)
+                return r;
+            continue;
+        }
+        if (const auto cut = cutOf(end - from, segment.slope, cutAtLeast)) {
+            if (auto r = resampleInTwo(in, path, out, channel, from, end, 1.0 + segment.slope, *cut,
+                                       stop);
+                !r)
                 return r;
             continue;
         }
@@ -333,7 +434,9 @@ Result<WrittenOutput> AudioOutputWriter::writeOutput(const std::vector<SyncPart>
         const bool stillClock = part->clock.size() == 1 &&
                                 std::abs(part->clock.front().slope) * double(in.length()) < 0.5;
         if (!part->clock.empty() && !stillClock) {
-            if (auto r = copyFollowingClock(in, out, part->clock, channel, stop); !r)
+            if (auto r = copyFollowingClock(in, part->inputWAV, out, part->clock, channel,
+                                            cutStretchesFrom, stop);
+                !r)
                 return r.error();
             continue;
         }

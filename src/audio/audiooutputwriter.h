@@ -87,6 +87,11 @@ public:
     enum class Copying { inKernelWherePossible, throughBuffers };
     Copying copying = Copying::inKernelWherePossible;
 
+    // A stretch resampled to follow a clock is cut in two halves resampled at once, on two
+    // cores, from this many input frames on (about six minutes at 48 kHz). The output is the
+    // same to the resampler's rounding and a few millionths of a frame in time.
+    std::int64_t cutStretchesFrom = std::int64_t(1) << 24;
+
     [[nodiscard]] QuietMapSettings quietMapSettings() const {
         return {silenceWindowSamples, silenceThreshold};
     }

@@ -154,6 +154,32 @@ Result<Done> PartialOutput::flush() {
                    m_dataOffset + 2 * first);
 }
 
+Result<Done> PartialOutput::writeAhead(std::int64_t frame, std::span<const float> samples) {
+    constexpr std::size_t kPiece = 16384;
+    short converted[kPiece];
+    while (!samples.empty()) {
+        const std::size_t count = std::min(samples.size(), kPiece);
+        for (std::size_t i = 0; i < count; ++i)
+            converted[i] = qToLittleEndian(toPcm16(samples[i]));
+        if (auto r = writeAt(reinterpret_cast<const char*>(converted), 2 * std::int64_t(count),
+                             m_dataOffset + 2 * frame);
+            !r)
+            return r;
+        frame += std::int64_t(count);
+        samples = samples.subspan(count);
+    }
+    return Done{};
+}
+
+Result<Done> PartialOutput::adoptAhead(std::int64_t firstFrame, std::int64_t frames) {
+    if (firstFrame != m_length)
+        return CorvaleError::cannotWriteAudio(QStringLiteral("write position lost"));
+    if (auto r = flush(); !r)
+        return r;
+    m_length += frames;
+    return meterUpTo(m_length);
+}
+
 Result<Done> PartialOutput::writeAt(const char* bytes, std::int64_t count, std::int64_t at) {
     std::int64_t put = 0;
     while (put < count) {

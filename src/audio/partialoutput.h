@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stop_token>
 
 struct sf_private_tag;
@@ -57,6 +58,15 @@ public:
     [[nodiscard]] Result<std::int64_t> appendCopy(int fd, std::int64_t offset, std::int64_t frames,
                                                   const std::stop_token& stop);
     [[nodiscard]] bool kernelCopyRefused() const { return m_kernelCopyRefused; }
+
+    // Writes floats (converted as append() does) as frames `frame` on, ahead of what has been
+    // appended: another thread may do this while this one appends the frames before them.
+    // adoptAhead(count) then counts them in, once the appends have reached `frame`.
+    // Errors: the system's, passed on.
+    [[nodiscard]] Result<Done> writeAhead(std::int64_t frame, std::span<const float> samples);
+    // Errors: cannotWriteAudio "write position lost" when the frames ahead do not follow
+    // directly; the system's.
+    [[nodiscard]] Result<Done> adoptAhead(std::int64_t firstFrame, std::int64_t frames);
 
     // From here on every frame appended, whichever way, is also added to meter as the file
     // holds it (as it is written, or read back after a kernel copy). Set before the first
