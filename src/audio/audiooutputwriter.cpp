@@ -164,9 +164,10 @@ std::int64_t firstFrameAt(const ClockSegment& segment, double position, std::int
 
 // Where a long resampled stretch is cut in two, so that its halves resample at once on two
 // cores: k input frames after its start, where k times the ratio lies within half the clock's
-// slope of a whole number of output frames (at most a few millionths of a frame at a few hundred
-// ppm), so the second half's output frames fall on the first half's grid; none when the stretch
-// is too short or its clock too close to the reference's to find such a place near its middle.
+// slope of a whole number of output frames (under two ten-thousandths of a frame at a few
+// hundred ppm), so the second half's output frames fall on the first half's grid; none when the
+// stretch is too short or its clock too close to the reference's to find such a place near its
+// middle.
 struct StretchCut {
     std::int64_t inputFrames;  // k
     std::int64_t outputFrames; // the whole number of output frames before the cut

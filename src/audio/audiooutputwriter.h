@@ -88,8 +88,9 @@ public:
     Copying copying = Copying::inKernelWherePossible;
 
     // A stretch resampled to follow a clock is cut in two halves resampled at once, on two
-    // cores, from this many input frames on (about six minutes at 48 kHz). The output is the
-    // same to the resampler's rounding and a few millionths of a frame in time.
+    // cores, from this many input frames on (about six minutes at 48 kHz). The second half
+    // keeps its place to about a hundredth of a frame (0.0002 ms at 48 kHz): libsoxr steps
+    // its phase in finite precision, so two streams of one ratio part by that much in an hour.
     std::int64_t cutStretchesFrom = std::int64_t(1) << 24;
 
     [[nodiscard]] QuietMapSettings quietMapSettings() const {

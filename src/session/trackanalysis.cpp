@@ -7,7 +7,10 @@
 #include "sync/bandlimit.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace corvale {
 namespace {
@@ -142,6 +145,55 @@ Result<std::optional<std::int64_t>> locateStep(const QString& wav, std::int64_t 
     return std::optional<std::int64_t>{bestAt};
 }
 
+// What measuring a window needs of its own: readers at their own positions and a meter.
+struct WindowProbe {
+    explicit WindowProbe(double rate) : meter(rate) {}
+    WindowReader reference;
+    WindowReader track;
+    LagMeter meter;
+};
+
+// Windows from this many on are measured on two threads, half each, so that the last file's
+// analysis does not hold one core while the other waits; the measurements are the same.
+constexpr std::size_t kWindowsForTwoThreads = 8;
+
+using Measured = Result<std::optional<LagMeasurement>>;
+
+// measure(probe, i) for every i below count, in order; the first failure (by index) or a cancel
+// ends it.
+template <typename Measure>
+Result<std::vector<std::optional<LagMeasurement>>>
+measureEach(std::array<WindowProbe, 2>& probes, std::size_t count, const std::stop_token& stop,
+            Measure&& measure) {
+    std::vector<std::optional<LagMeasurement>> out(count);
+    std::vector<std::optional<CorvaleError>> errors(2);
+    std::atomic<bool> failed = false;
+    const auto run = [&](std::size_t half, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to && !failed; ++i) {
+            Measured m = stop.stop_requested() ? Measured(CorvaleError::cancelled())
+                                               : measure(probes[half], i);
+            if (!m) {
+                errors[half] = m.error();
+                failed = true;
+                return;
+            }
+            out[i] = m.value();
+        }
+    };
+    if (count < kWindowsForTwoThreads) {
+        run(0, 0, count);
+    } else {
+        std::thread second(run, 1, count / 2, count);
+        run(0, 0, count / 2);
+        second.join();
+    }
+    for (const auto& error : errors) {
+        if (error)
+            return *error;
+    }
+    return out;
+}
+
 } // namespace
 
 Result<PreparedReference> prepareReference(const SyncEngine& engine, const QString& wav,
@@ -204,17 +256,19 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     const std::int64_t windowFrames = window / hop;
 
     const WindowReader::Mix referenceMix = corvale::referenceMix(engine, reference);
-    WindowReader referenceReader;
-    if (auto r = referenceReader.open(reference.wav, referenceMix, 0, window + 2 * radius); !r)
-        return r.error();
     // A window put on the reference's clock reads a little beyond its ends (at most 2000 ppm).
     const std::int64_t warpMargin = window / 500 + 8;
-    WindowReader trackReader;
-    if (auto r =
-            trackReader.open(wav, WindowReader::Mix::channel, channel, window + 2 * warpMargin);
-        !r)
-        return r.error();
-    const std::int64_t referenceFrames = referenceReader.frames();
+    // The windows are measured independently, each probe (readers and meter) on a thread.
+    std::array<WindowProbe, 2> probes{WindowProbe(rate), WindowProbe(rate)};
+    for (WindowProbe& probe : probes) {
+        if (auto r = probe.reference.open(reference.wav, referenceMix, 0, window + 2 * radius); !r)
+            return r.error();
+        if (auto r =
+                probe.track.open(wav, WindowReader::Mix::channel, channel, window + 2 * warpMargin);
+            !r)
+            return r.error();
+    }
+    const std::int64_t referenceFrames = probes[0].reference.frames();
 
     // Track frames whose window and search range lie inside the reference, by the start offset.
     const std::int64_t lag = offset.offsetSamples;
@@ -231,12 +285,15 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     if (starts.size() < 2)
         return std::optional<FineAlignment>{};
 
-    LagMeter meter(rate);
     // Measures the track window starting at trackStart within `within` of predictedLag. With a
     // slope, the window is first resampled onto the reference's clock around its centre, so
     // that the lag is the same all through it and is measured for the centre.
-    const auto measureAt = [&](std::int64_t trackStart, double predictedLag, std::int64_t within,
-                               double slope = 0.0) -> Result<std::optional<LagMeasurement>> {
+    const auto measureAt = [&](WindowProbe& probe, std::int64_t trackStart, double predictedLag,
+                               std::int64_t within,
+                               double slope) -> Result<std::optional<LagMeasurement>> {
+        WindowReader& referenceReader = probe.reference;
+        WindowReader& trackReader = probe.track;
+        LagMeter& meter = probe.meter;
         std::int64_t from = trackStart + std::llround(predictedLag) - within;
         std::int64_t to = from + window + 2 * within;
         from = std::max<std::int64_t>(from, 0);
@@ -278,16 +335,19 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
     double loudest = -1.0;
     FineAlignment fine;
     fine.sampleRate = rate;
-    for (const std::int64_t s : starts) {
-        if (stop.stop_requested())
-            return CorvaleError::cancelled();
+    auto first = measureEach(probes, starts.size(), stop, [&](WindowProbe& probe, std::size_t i) {
+        const std::int64_t trackStart = starts[i] * hop;
+        const double centre = double(trackStart) + 0.5 * double(window);
+        return measureAt(probe, trackStart, coarseLagAt(offset, drift, rate, centre), radius, 0.0);
+    });
+    if (!first)
+        return first.error();
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::int64_t s = starts[i];
         const std::int64_t trackStart = s * hop;
         const double centre = double(trackStart) + 0.5 * double(window);
         const double predicted = coarseLagAt(offset, drift, rate, centre);
-        auto m = measureAt(trackStart, predicted, radius);
-        if (!m)
-            return m.error();
-        windows.emplace_back(trackStart, m.value());
+        windows.emplace_back(trackStart, first.value()[i]);
         double loudness = 0.0;
         for (std::int64_t f = s; f < s + windowFrames && f < std::int64_t(trackEnvelope.size());
              ++f)
@@ -307,13 +367,14 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
 
     // Measures the window at trackStart on the fitted clock where it has one.
     const auto measureWindow =
-        [&](std::int64_t trackStart) -> Result<std::optional<LagMeasurement>> {
+        [&](WindowProbe& probe, std::int64_t trackStart) -> Result<std::optional<LagMeasurement>> {
         const double centre = double(trackStart + window / 2);
         const double slope =
             fine.fit.usable && std::abs(segmentAt(fine.fit, centre).slope) * double(window) >= 1.0
                 ? segmentAt(fine.fit, centre).slope
                 : 0.0;
-        return measureAt(trackStart, coarseLagAt(offset, drift, rate, centre), radius, slope);
+        return measureAt(probe, trackStart, coarseLagAt(offset, drift, rate, centre), radius,
+                         slope);
     };
 
     // A clock that drifts by a sample or more across one window smears its correlation peak;
@@ -322,14 +383,14 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
         std::any_of(fine.fit.segments.begin(), fine.fit.segments.end(), [&](const ClockSegment& c) {
             return std::abs(c.slope) * double(window) >= 1.0;
         })) {
-        for (auto& w : windows) {
-            if (stop.stop_requested())
-                return CorvaleError::cancelled();
-            auto m = measureWindow(w.first);
-            if (!m)
-                return m.error();
-            w.second = m.value();
-        }
+        auto again =
+            measureEach(probes, windows.size(), stop, [&](WindowProbe& probe, std::size_t i) {
+                return measureWindow(probe, windows[i].first);
+            });
+        if (!again)
+            return again.error();
+        for (std::size_t i = 0; i < windows.size(); ++i)
+            windows[i].second = again.value()[i];
     }
     refit();
 
@@ -371,7 +432,7 @@ fineAlignTrack(const SyncEngine& engine, const QString& wav, std::int64_t channe
                 continue;
             if (stop.stop_requested())
                 return CorvaleError::cancelled();
-            auto m = measureWindow(trackStart);
+            auto m = measureWindow(probes[0], trackStart);
             if (!m)
                 return m.error();
             windows.emplace_back(trackStart, m.value());

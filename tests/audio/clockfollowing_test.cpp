@@ -90,8 +90,8 @@ TEST_F(ClockFollowing, ResamplesADriftingClockInPlace) {
 }
 
 // Cut in two halves resampled at once, a long stretch comes out as from one resampler: the same
-// length, every sample within the resampler's own rounding (its phase steps differ between two
-// streams by far less than a thousandth of a frame), across the cut and after a step.
+// length, every sample close (the resampler's phase steps differ between two streams by about a
+// thousandth of a frame over seconds), across the cut and after a step.
 TEST_F(ClockFollowing, AStretchResampledInTwoHalvesIsTheWholeOne) {
     for (const double slope : {300e-6, -213e-6}) {
         const std::vector<ClockSegment> clock{{0, 40.3, slope}, {200000, 900.0, slope}};
