@@ -89,7 +89,7 @@ public:
 
     // A stretch resampled to follow a clock is cut in two halves resampled at once, on two
     // cores, from this many input frames on (about six minutes at 48 kHz). The second half
-    // keeps its place to about a hundredth of a frame (0.0002 ms at 48 kHz): libsoxr steps
+    // keeps its place to a few hundredths of a frame (under 0.001 ms at 48 kHz): libsoxr steps
     // its phase in finite precision, so two streams of one ratio part by that much in an hour.
     std::int64_t cutStretchesFrom = std::int64_t(1) << 24;
 
