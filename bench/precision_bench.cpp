@@ -37,6 +37,7 @@
 #include <random>
 
 using namespace corvale;
+using corvale::bench::percentile;
 
 namespace {
 
@@ -260,14 +261,6 @@ SyncPart correctionsPart(const QString& wav, const FineAlignment& fine, std::int
             part.driftPoints.push_back({t, line.slope * t});
     }
     return part;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const auto i = std::size_t(std::ceil(p * double(v.size()))) - (p > 0 ? 1 : 0);
-    return v[std::min(i, v.size() - 1)];
 }
 
 // How far a converted reference lags the clean mix (the median of five 2 s measurements).

@@ -18,6 +18,7 @@
 // the output carries a warning: never a confident wrong answer.
 //
 //   recordertruth_bench [WORKDIR]   (default: a temp folder; inputs are kept and reused)
+#include "benchsupport.h"
 #include "demo/speechgen.h"
 #include "support/clipsession.h"
 #include "support/wavfile.h"
@@ -36,6 +37,7 @@
 #include <random>
 
 using namespace corvale;
+using corvale::bench::percentile;
 
 namespace {
 
@@ -247,13 +249,6 @@ Errors measure(const std::vector<float>& output, const std::vector<float>& voice
             ++e.lost;
     }
     return e;
-}
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, std::size_t(std::ceil(p * double(v.size()))) - 1)];
 }
 
 } // namespace

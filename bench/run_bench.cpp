@@ -15,6 +15,7 @@
 // Generated inputs are kept in WORKDIR/inputs and reused by later runs. CORVALE_SYNC=PATH runs
 // another corvale-sync (an earlier build, say) over the same inputs.
 #include "audio/audioconverter.h"
+#include "benchsupport.h"
 #include "demo/speechgen.h"
 #include "support/wavfile.h"
 
@@ -192,27 +193,7 @@ int main(int argc, char** argv) {
 
     // Bare conversions, exactly as the run starts them.
     const QString convertDir = QDir(work).filePath(QStringLiteral("bare"));
-    QDir(convertDir).removeRecursively();
-    QDir().mkpath(convertDir);
-    QElapsedTimer timer;
-    timer.start();
-    QList<QProcess*> processes;
-    for (int i = 0; i < inputs.size(); ++i) {
-        const ConversionRequest request{inputs[i], convertDir,
-                                        i == 0 ? QStringLiteral("_ref")
-                                               : QStringLiteral("_ind%1").arg(i - 1),
-                                        false, double(kRate)};
-        auto* p = new QProcess;
-        p->setStandardInputFile(QProcess::nullDevice());
-        p->start(QStringLiteral("/usr/bin/ffmpeg"), AudioConverter::arguments(request));
-        processes << p;
-    }
-    for (QProcess* p : processes) {
-        p->waitForFinished(-1);
-        delete p;
-    }
-    const double bare = timer.elapsed() / 1000.0;
-    QDir(convertDir).removeRecursively();
+    const double bare = bench::bareConversionSeconds(inputs, convertDir, kRate);
     const QString outDir = QDir(work).filePath(QStringLiteral("synced"));
 
     const RunFigures plain = wholeRun(inputs, outDir, QStringList{"--no-normalize"} + args.mid(3));

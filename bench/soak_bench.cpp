@@ -12,6 +12,7 @@
 // Generated inputs are kept in WORKDIR/inputs-MINUTES and reused. Everything is generated and
 // measured a piece at a time, so the bench itself stays small at any length.
 #include "audio/audioconverter.h"
+#include "benchsupport.h"
 #include "demo/speechgen.h"
 #include "support/clipsession.h"
 
@@ -42,6 +43,7 @@
 extern char** environ;
 
 using namespace corvale;
+using corvale::bench::percentile;
 
 namespace {
 
@@ -256,14 +258,6 @@ Errors measure(const QString& outputPath, const QString& voicePath) {
     return e;
 }
 
-double percentile(std::vector<double> v, double p) {
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    const auto i = std::size_t(std::ceil(p * double(v.size()))) - (p > 0 ? 1 : 0);
-    return v[std::min(i, v.size() - 1)];
-}
-
 struct RunFigures {
     int status = -1;
     double seconds = 0.0;
@@ -315,29 +309,6 @@ RunFigures runSync(const QStringList& args, const QString& jsonPath, const QStri
     return figures;
 }
 
-double bareConversions(const QStringList& inputs, const QString& folder) {
-    QDir(folder).removeRecursively();
-    QDir().mkpath(folder);
-    QElapsedTimer timer;
-    timer.start();
-    QList<QProcess*> processes;
-    for (int i = 0; i < inputs.size(); ++i) {
-        const ConversionRequest request{
-            inputs[i], folder, i == 0 ? QStringLiteral("_ref") : QStringLiteral("_ind%1").arg(i),
-            false, double(kRate)};
-        auto* p = new QProcess;
-        p->setStandardInputFile(QProcess::nullDevice());
-        p->start(QStringLiteral("/usr/bin/ffmpeg"), AudioConverter::arguments(request));
-        processes << p;
-    }
-    for (QProcess* p : processes) {
-        p->waitForFinished(-1);
-        delete p;
-    }
-    QDir(folder).removeRecursively();
-    return double(timer.elapsed()) / 1000.0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -355,7 +326,8 @@ int main(int argc, char** argv) {
     std::printf("inputs ready in %.1f s (%s)\n", double(generation.elapsed()) / 1000.0,
                 qPrintable(inputFolder));
 
-    const double bare = bareConversions(inputs, QDir(work).filePath(QStringLiteral("bare")));
+    const double bare =
+        bench::bareConversionSeconds(inputs, QDir(work).filePath(QStringLiteral("bare")), kRate);
     const QString out = QDir(work).filePath(QStringLiteral("out"));
     QDir(out).removeRecursively();
     QDir().mkpath(out);
