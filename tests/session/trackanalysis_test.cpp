@@ -97,6 +97,27 @@ TEST(TrackAnalysis, StereoReferenceWithOneSilentSideIsReadFromTheOther) {
     EXPECT_EQ(envelope.value(), blockRMS(right.value(), engine.hopSamples()));
 }
 
+namespace {
+
+// A mono reference and clip written into dir, the clip analysed against the whole reference.
+Result<TrackAnalysisResult> analyzeClip(const QTemporaryDir& dir,
+                                        const std::vector<float>& reference,
+                                        const std::vector<float>& clip, double rate) {
+    const QString refPath = dir.filePath("ref.wav");
+    const QString clipPath = dir.filePath("clip.wav");
+    if (!test::writeWav(refPath, reference, 1, int(rate)) ||
+        !test::writeWav(clipPath, clip, 1, int(rate)))
+        return CorvaleError::cannotWriteAudio(QStringLiteral("test input"));
+    const SyncEngine engine(rate);
+    const auto envelope = loadReferenceEnvelope(engine, refPath, false, {});
+    if (!envelope)
+        return envelope.error();
+    return analyzeTrack(engine, clipPath, false, envelope.value(), {},
+                        FineReference{refPath, false, nullptr});
+}
+
+} // namespace
+
 // A clip from a recorder whose clock runs 1500 ppm fast smears the whole-reference search's
 // peak; the clock the fine stage measured puts the searched seconds back on the reference's.
 TEST(TrackAnalysis, TheWaveformSearchFollowsAFastClockTheFineStageMeasured) {
@@ -107,15 +128,7 @@ TEST(TrackAnalysis, TheWaveformSearchFollowsAFastClockTheFineStageMeasured) {
     const auto clip = demo::resampleByRatio(
         demo::excerpt(reference, std::int64_t(321.5 * rate), std::int64_t(21 * rate)),
         1.0 + 1500e-6);
-    const QString refPath = dir.filePath("ref.wav");
-    const QString clipPath = dir.filePath("clip.wav");
-    ASSERT_TRUE(test::writeWav(refPath, reference, 1, int(rate)));
-    ASSERT_TRUE(test::writeWav(clipPath, clip, 1, int(rate)));
-    const SyncEngine engine(rate);
-    const auto envelope = loadReferenceEnvelope(engine, refPath, false, {});
-    ASSERT_TRUE(bool(envelope));
-    const auto r = analyzeTrack(engine, clipPath, false, envelope.value(), {},
-                                FineReference{refPath, false, nullptr});
+    const auto r = analyzeClip(dir, reference, clip, rate);
     ASSERT_TRUE(bool(r));
     ASSERT_TRUE(r.value().placement && r.value().placement->match);
     EXPECT_EQ(r.value().placement->verdict, WaveformPlacement::Verdict::confirmed);
@@ -142,15 +155,7 @@ TEST(TrackAnalysis, TheSearchPlacesNothingThatDoesNotStandTwiceAboveTheRest) {
     const auto at = std::size_t(100 * rate);
     for (std::size_t i = 0; i < clip.size(); ++i)
         reference[at + i] = clip[i] + noise(random);
-    const QString refPath = dir.filePath("ref.wav");
-    const QString clipPath = dir.filePath("clip.wav");
-    ASSERT_TRUE(test::writeWav(refPath, reference, 1, int(rate)));
-    ASSERT_TRUE(test::writeWav(clipPath, clip, 1, int(rate)));
-    const SyncEngine engine(rate);
-    const auto envelope = loadReferenceEnvelope(engine, refPath, false, {});
-    ASSERT_TRUE(bool(envelope));
-    const auto r = analyzeTrack(engine, clipPath, false, envelope.value(), {},
-                                FineReference{refPath, false, nullptr});
+    const auto r = analyzeClip(dir, reference, clip, rate);
     ASSERT_TRUE(bool(r));
     ASSERT_TRUE(r.value().placement && r.value().placement->match);
     EXPECT_GT(r.value().placement->match->margin(), 1.2);
